@@ -1,0 +1,18 @@
+find_package(Threads REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
+pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+pkg_check_modules(SAMPLERATE REQUIRED IMPORTED_TARGET samplerate)
+pkg_check_modules(RTAUDIO REQUIRED IMPORTED_TARGET rtaudio)
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
+find_package(CLI11 CONFIG REQUIRED)
+find_package(nlohmann_json 3 CONFIG REQUIRED)
+if(RP_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+
+# Generated header with the build's identity (version code, short version, app identifier).
+configure_file(${CMAKE_SOURCE_DIR}/cmake/BuildInfo.h.in ${CMAKE_BINARY_DIR}/generated/BuildInfo.h @ONLY)

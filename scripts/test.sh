@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is needed, then builds and runs the whole test suite:
+# a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer build, a ThreadSanitizer
+# build of the threaded tests, and a short bounded run of every fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "build (RelWithDebInfo)"
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+step "tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+step "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_SANITIZE=ON
+step "tests under ASan/UBSan"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+step "build (ThreadSanitizer)"
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_TSAN=ON
+step "threaded tests under TSan"
+# Threaded test suites carry "Threads" in their name.
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Threads
+
+step "fuzz targets (bounded)"
+scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DRP_FUZZ=ON -DRP_BUILD_TESTS=OFF
+fuzz/run-bounded build-fuzz "${RP_FUZZ_SECONDS:-20}"
