@@ -1,0 +1,174 @@
+#include "foundation/NotificationCenter.h"
+
+#include "foundation/NotificationQueue.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Recorder {
+    std::vector<std::string> heard;
+    rp::NotificationCenter::Handler handler(const std::string& tag)
+    {
+        return [this, tag](const rp::Notification& n) { heard.push_back(tag + ":" + n.name); };
+    }
+};
+
+} // namespace
+
+TEST(NotificationCenter, MatchesByNameAndObjectAndRemovesOneOrAllRegistrations)
+{
+    rp::NotificationCenter center;
+    Recorder recorder;
+    int senderA = 0;
+    int senderB = 0;
+    int observer1 = 0;
+    int observer2 = 0;
+    center.addObserver(&observer1, "Changed", nullptr, recorder.handler("anySender"));
+    center.addObserver(&observer1, "Changed", &senderA, recorder.handler("fromA"));
+    center.addObserver(&observer2, "", &senderB, recorder.handler("allFromB"));
+
+    center.post("Changed", &senderA);
+    center.post("Changed", &senderB, std::string("payload"));
+    center.post("Other", &senderB);
+    center.post("Other", &senderA);
+    EXPECT_EQ(recorder.heard,
+        (std::vector<std::string> { "anySender:Changed", "fromA:Changed", "anySender:Changed",
+            "allFromB:Changed", "allFromB:Other" }));
+
+    // Removing with a name and object removes only that registration.
+    recorder.heard.clear();
+    center.removeObserver(&observer1, "Changed", &senderA);
+    center.post("Changed", &senderA);
+    EXPECT_EQ(recorder.heard, std::vector<std::string> { "anySender:Changed" });
+    EXPECT_EQ(center.observationCount(&observer1), 1u);
+
+    center.removeObserver(&observer1);
+    center.removeObserver(&observer2, "", nullptr);
+    EXPECT_EQ(center.observationCount(), 0u);
+    center.post("Changed", &senderB);
+    EXPECT_EQ(recorder.heard.size(), 1u);
+}
+
+TEST(NotificationCenter, UserInfoArrivesAndHandlersMayChangeRegistrationsDuringAPost)
+{
+    rp::NotificationCenter center;
+    int self = 0;
+    int victim = 0;
+    int late = 0;
+    std::vector<std::string> heard;
+
+    // The first handler removes itself and the victim, adds a new observer and posts again.
+    center.addObserver(&self, "Ping", nullptr, [&](const rp::Notification& n) {
+        heard.push_back("self " + std::any_cast<std::string>(n.userInfo));
+        center.removeObserver(&self);
+        center.removeObserver(&victim);
+        center.addObserver(&late, "Ping", nullptr, [&](const rp::Notification&) { heard.push_back("late"); });
+        center.post("Ping", nullptr, std::string("nested"));
+    });
+    center.addObserver(&victim, "Ping", nullptr, [&](const rp::Notification&) { heard.push_back("victim"); });
+
+    center.post("Ping", nullptr, std::string("outer"));
+    // The nested post reaches only the newcomer; the victim, removed mid-post, hears nothing; the
+    // newcomer does not hear the post that was under way when it registered.
+    EXPECT_EQ(heard, (std::vector<std::string> { "self outer", "late" }));
+
+    heard.clear();
+    center.post("Ping", nullptr);
+    EXPECT_EQ(heard, std::vector<std::string> { "late" });
+}
+
+TEST(NotificationCenterThreads, ConcurrentRegistrationRemovalAndPosting)
+{
+    rp::NotificationCenter center;
+    std::atomic<int> delivered { 0 };
+    int stable = 0;
+    center.addObserver(&stable, "Tick", nullptr, [&](const rp::Notification&) { ++delivered; });
+
+    std::atomic<bool> stop { false };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&, t] {
+            int tokens[8];
+            for (int round = 0; round < 300; ++round) {
+                auto* token = &tokens[round % 8];
+                center.addObserver(token, "Tick", nullptr, [](const rp::Notification&) {});
+                center.post("Tick", &tokens[t % 8]);
+                center.removeObserver(token);
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        while (!stop) {
+            center.post("Tick", nullptr);
+            std::this_thread::yield();
+        }
+    });
+    for (int t = 0; t < 3; ++t) {
+        threads[static_cast<size_t>(t)].join();
+    }
+    stop = true;
+    threads.back().join();
+    EXPECT_GE(delivered.load(), 900);
+    EXPECT_EQ(center.observationCount(), 1u);
+}
+
+TEST(NotificationQueue, CoalescesByNameAndSenderAndPostsOnFlush)
+{
+    rp::NotificationCenter center;
+    rp::NotificationQueue queue(center);
+    int section1 = 0;
+    int section2 = 0;
+    std::vector<std::pair<std::string, int>> heard; // name, user info
+    int observer = 0;
+    center.addObserver(&observer, "", nullptr,
+        [&](const rp::Notification& n) { heard.emplace_back(n.name, std::any_cast<int>(n.userInfo)); });
+
+    using Q = rp::NotificationQueue;
+    queue.enqueueNotification({ "Duration", &section1, 1 });
+    queue.enqueueNotification({ "Duration", &section2, 2 });
+    queue.enqueueNotification({ "Duration", &section1, 3 }); // replaces the first, latest info wins
+    queue.enqueueNotification({ "Selection", &section1, 4 }, Q::CoalesceOnName);
+    queue.enqueueNotification({ "Selection", &section2, 5 }, Q::CoalesceOnName); // same name: replaces
+    queue.enqueueNotification({ "Plain", nullptr, 6 }, Q::CoalesceNone);
+    queue.enqueueNotification({ "Plain", nullptr, 7 }, Q::CoalesceNone);
+    EXPECT_TRUE(heard.empty());
+
+    EXPECT_EQ(queue.flush(), 5u);
+    EXPECT_EQ(heard,
+        (std::vector<std::pair<std::string, int>> {
+            { "Duration", 2 }, { "Duration", 3 }, { "Selection", 5 }, { "Plain", 6 }, { "Plain", 7 } }));
+    EXPECT_TRUE(queue.isEmpty());
+
+    // Dequeuing by sender drops only that sender's notifications.
+    heard.clear();
+    queue.enqueueNotification({ "A", &section1, 1 });
+    queue.enqueueNotification({ "B", &section1, 2 });
+    queue.enqueueNotification({ "A", &section2, 3 });
+    queue.dequeueNotificationsMatching({ "", &section1, {} }, Q::CoalesceOnSender);
+    queue.flush();
+    EXPECT_EQ(heard, (std::vector<std::pair<std::string, int>> { { "A", 3 } }));
+}
+
+TEST(NotificationQueue, NotificationsEnqueuedWhileFlushingWaitForTheNextFlush)
+{
+    rp::NotificationCenter center;
+    rp::NotificationQueue queue(center);
+    int observer = 0;
+    int count = 0;
+    center.addObserver(&observer, "Again", nullptr, [&](const rp::Notification&) {
+        ++count;
+        queue.enqueueNotification({ "Again", nullptr, {} });
+    });
+    queue.enqueueNotification({ "Again", nullptr, {} });
+    EXPECT_EQ(queue.flush(), 1u);
+    EXPECT_EQ(count, 1);
+    EXPECT_FALSE(queue.isEmpty());
+    EXPECT_EQ(queue.flush(), 1u);
+    EXPECT_EQ(count, 2);
+    center.removeObserver(&observer);
+    queue.flush();
+}

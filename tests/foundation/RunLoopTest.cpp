@@ -1,0 +1,196 @@
+#include "foundation/Logger.h"
+#include "foundation/NotificationQueue.h"
+#include "foundation/PlainRunLoop.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+} // namespace
+
+TEST(RunLoop, TimersFireOnceOrRepeatAndCanBeCancelledFromTheirOwnCallback)
+{
+    rp::PlainRunLoop loop;
+    std::vector<std::string> fired;
+    int ticks = 0;
+    rp::RunLoop::TimerId repeating = 0;
+    repeating = loop.addTimer(0.01, true, [&] {
+        ++ticks;
+        fired.push_back("tick");
+        if (ticks == 3) {
+            loop.cancelTimer(repeating);
+        }
+    });
+    loop.addTimer(0.015, false, [&] { fired.push_back("once"); });
+    const auto cancelled = loop.addTimer(0.005, false, [&] { fired.push_back("cancelled"); });
+    loop.cancelTimer(cancelled);
+
+    const auto start = Clock::now();
+    loop.runFor(0.1);
+    EXPECT_GE(secondsSince(start), 0.1);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(std::count(fired.begin(), fired.end(), "once"), 1);
+    EXPECT_EQ(std::count(fired.begin(), fired.end(), "cancelled"), 0);
+    EXPECT_EQ(loop.timerCount(), 0u);
+    // The one-shot at 15 ms comes between the first and the second tick.
+    ASSERT_EQ(fired.size(), 4u);
+    EXPECT_EQ(fired[1], "once");
+}
+
+TEST(RunLoop, RunUntilStopsWhenDoneOrTimesOutAndPostedWorkRunsInOrder)
+{
+    rp::PlainRunLoop loop;
+    std::vector<int> order;
+    loop.perform([&] {
+        order.push_back(1);
+        loop.perform([&] { order.push_back(3); }); // posted during a turn: runs in a later turn
+    });
+    loop.perform([&] { order.push_back(2); });
+    EXPECT_TRUE(loop.runUntil([&] { return order.size() == 3; }, 1.0));
+    EXPECT_EQ(order, (std::vector<int> { 1, 2, 3 }));
+
+    const auto start = Clock::now();
+    EXPECT_FALSE(loop.runUntil([] { return false; }, 0.05));
+    EXPECT_GE(secondsSince(start), 0.05);
+    EXPECT_LT(secondsSince(start), 1.0);
+}
+
+TEST(RunLoop, NestedRunServesWorkQueuedBehindTheItemThatSpins)
+{
+    // An item that spins the loop while it waits for a later item must not deadlock: the player
+    // waits for its lock this way while the renderer waits on a main-thread call.
+    rp::PlainRunLoop loop;
+    bool laterRan = false;
+    bool sawLater = false;
+    loop.perform([&] { sawLater = loop.runUntil([&] { return laterRan; }, 1.0); });
+    loop.perform([&] { laterRan = true; });
+    loop.runFor(0);
+    EXPECT_TRUE(sawLater);
+    EXPECT_TRUE(laterRan);
+}
+
+TEST(RunLoop, MainLoopFlushesTheDefaultQueueAndRunsEndOfTurnHooks)
+{
+    auto loop = std::make_shared<rp::PlainRunLoop>();
+    rp::RunLoop::setMain(loop);
+    ASSERT_EQ(&rp::RunLoop::main(), loop.get());
+    EXPECT_TRUE(rp::RunLoop::main().isMainThread());
+
+    std::vector<std::string> events;
+    int observer = 0;
+    auto& center = rp::NotificationCenter::defaultCenter();
+    center.addObserver(&observer, "RunLoopTestQueued", nullptr,
+        [&](const rp::Notification&) { events.push_back("posted"); });
+    loop->perform([&] {
+        events.push_back("work");
+        rp::NotificationQueue::defaultQueue().enqueueNotification({ "RunLoopTestQueued", &observer, {} });
+        rp::NotificationQueue::defaultQueue().enqueueNotification({ "RunLoopTestQueued", &observer, {} });
+        loop->performAtEndOfTurn([&] { events.push_back("hook"); });
+    });
+    loop->runFor(0);
+    center.removeObserver(&observer);
+    EXPECT_EQ(events, (std::vector<std::string> { "work", "posted", "hook" }));
+    rp::RunLoop::setMain(nullptr);
+}
+
+TEST(RunLoopThreads, PerformAndWaitRunsOnTheMainThreadAndReturnsAfterTheWork)
+{
+    rp::PlainRunLoop loop;
+    const auto mainId = std::this_thread::get_id();
+    std::atomic<int> finished { 0 };
+    std::vector<std::thread::id> ranOn;
+    std::mutex ranOnMutex;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            EXPECT_FALSE(loop.isMainThread());
+            for (int i = 0; i < 25; ++i) {
+                int value = 0;
+                loop.performAndWait([&] {
+                    value = 7;
+                    std::lock_guard lock(ranOnMutex);
+                    ranOn.push_back(std::this_thread::get_id());
+                });
+                EXPECT_EQ(value, 7); // the work has run by the time the call returns
+            }
+            ++finished;
+        });
+    }
+    EXPECT_TRUE(loop.runUntil([&] { return finished == 4; }, 10.0));
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    ASSERT_EQ(ranOn.size(), 100u);
+    for (const auto& id : ranOn) {
+        EXPECT_EQ(id, mainId);
+    }
+
+    // Inline on the main thread, and exceptions reach the waiting thread.
+    bool inlineRan = false;
+    loop.performAndWait([&] { inlineRan = true; });
+    EXPECT_TRUE(inlineRan);
+    std::atomic<bool> caught { false };
+    std::thread thrower([&] {
+        try {
+            loop.performAndWait([] { throw std::runtime_error("boom"); });
+        } catch (const std::runtime_error&) {
+            caught = true;
+        }
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return caught.load(); }, 10.0));
+    thrower.join();
+}
+
+TEST(RunLoopThreads, WaitingThreadIsReleasedWhenTheLoopGoesAway)
+{
+    rp::LogCapture capture;
+    auto loop = std::make_unique<rp::PlainRunLoop>();
+    std::atomic<bool> returned { false };
+    std::atomic<bool> ran { false };
+    std::thread waiter([&] {
+        loop->performAndWait([&] { ran = true; });
+        returned = true;
+    });
+    while (loop->pendingWorkCount() == 0) {
+        std::this_thread::yield();
+    }
+    loop.reset();
+    waiter.join();
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(capture.contains("dropped"));
+}
+
+TEST(RunLoopThreads, WorkPostedFromAnotherThreadWakesAnIdleLoop)
+{
+    rp::PlainRunLoop loop;
+    std::atomic<bool> ran { false };
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        loop.perform([&] { ran = true; });
+    });
+    const auto start = Clock::now();
+    // runFor would sleep 5 s with nothing to do; the posted work is served as it arrives.
+    EXPECT_TRUE(loop.runUntil([&] { return ran.load(); }, 5.0));
+    EXPECT_LT(secondsSince(start), 2.0);
+    poster.join();
+
+    // Called off its thread, the loop refuses to run.
+    rp::LogCapture capture;
+    std::thread other([&] { loop.runFor(0.01); });
+    other.join();
+    EXPECT_TRUE(capture.contains("off the loop's thread"));
+}
