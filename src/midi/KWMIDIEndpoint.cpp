@@ -211,6 +211,10 @@ void KWMIDIEndpoint::removeReceiver(const KWMIDIReceiver* receiver)
         std::lock_guard lock(mutex_);
         std::erase_if(receivers_, [&](const Receiver& entry) { return entry.identity == receiver; });
     }
+    // Once this returns, the receiver hears nothing more: wait out a delivery in progress.
+    {
+        std::lock_guard delivery(deliveryMutex_);
+    }
     updateIOForUse();
 }
 
@@ -264,6 +268,13 @@ std::vector<std::shared_ptr<KWMIDIReceiver>> KWMIDIEndpoint::liveReceivers() con
         }
     }
     return result;
+}
+
+bool KWMIDIEndpoint::hasReceiver(const KWMIDIReceiver* receiver) const
+{
+    std::lock_guard lock(mutex_);
+    return std::any_of(receivers_.begin(), receivers_.end(),
+        [&](const Receiver& entry) { return entry.identity == receiver; });
 }
 
 void KWMIDIEndpoint::syncWithMIDIEndpoint()
@@ -362,8 +373,11 @@ KWMIDIRealSource::~KWMIDIRealSource()
 
 void KWMIDIRealSource::processMIDIPacketList(const rp::MIDIPacketList& list, const void*)
 {
+    std::lock_guard delivery(deliveryMutex_);
     for (const auto& receiver : liveReceivers()) {
-        receiver->processMIDIPacketList(list, this);
+        if (hasReceiver(receiver.get())) { // an earlier receiver may have removed it
+            receiver->processMIDIPacketList(list, this);
+        }
     }
 }
 

@@ -91,10 +91,14 @@ protected:
     void adoptInfoLocked(const rp::MIDIBackend::EndpointInfo& info);
     void updateIOForUse();
     std::vector<std::shared_ptr<KWMIDIReceiver>> liveReceivers() const;
+    bool hasReceiver(const KWMIDIReceiver* receiver) const;
 
     std::weak_ptr<KWMIDIManager> manager_;
     std::shared_ptr<rp::MIDIBackend> backend_;
     std::recursive_mutex ioMutex_; // serialises starting, stopping and synchronising
+    // Held while a packet list is handed to receivers, so that removing a receiver waits for a
+    // delivery already under way; recursive so a receiver may remove itself while it is called.
+    std::recursive_mutex deliveryMutex_;
     mutable std::mutex mutex_; // guards the fields below
     uint32_t endpointRef_ = 0;
     uint32_t portRef_ = 0;
