@@ -27,19 +27,19 @@ uint32_t LoopbackMIDIBackend::createClient(const std::string&, NotifyProc notify
 }
 
 MIDIBackend::EndpointInfo LoopbackMIDIBackend::infoFor(
-    Kind kind, uint32_t ref, const EndpointSpec& spec) const
+    Kind kind, uint32_t ref, const EndpointSpec& endpoint) const
 {
     EndpointInfo info;
     info.ref = ref;
-    info.name = spec.name;
-    info.deviceName = spec.deviceName;
-    info.uniqueID = spec.uniqueID != 0
-        ? spec.uniqueID
-        : midiStableUniqueID("loopback", kind, spec.deviceName + ":" + spec.name);
-    info.offline = spec.offline;
-    info.ownerPID = spec.ownerPID;
-    info.interApplicationBus = spec.interApplicationBus;
-    info.connectionUniqueIDs = spec.connectionUniqueIDs;
+    info.name = endpoint.name;
+    info.deviceName = endpoint.deviceName;
+    info.uniqueID = endpoint.uniqueID != 0
+        ? endpoint.uniqueID
+        : midiStableUniqueID("loopback", kind, endpoint.deviceName + ":" + endpoint.name);
+    info.offline = endpoint.offline;
+    info.ownerPID = endpoint.ownerPID;
+    info.interApplicationBus = endpoint.interApplicationBus;
+    info.connectionUniqueIDs = endpoint.connectionUniqueIDs;
     return info;
 }
 
@@ -49,11 +49,11 @@ void LoopbackMIDIBackend::postNotificationLocked()
     wake_.notify_all();
 }
 
-uint32_t LoopbackMIDIBackend::plug(Kind kind, EndpointSpec spec)
+uint32_t LoopbackMIDIBackend::plug(Kind kind, EndpointSpec endpoint)
 {
     std::lock_guard lock(mutex_);
     const uint32_t ref = nextRef_++;
-    table(kind)[ref] = std::move(spec);
+    table(kind)[ref] = std::move(endpoint);
     postNotificationLocked();
     return ref;
 }
@@ -73,14 +73,14 @@ bool LoopbackMIDIBackend::unplug(Kind kind, uint32_t ref)
     return true;
 }
 
-bool LoopbackMIDIBackend::change(Kind kind, uint32_t ref, EndpointSpec spec)
+bool LoopbackMIDIBackend::change(Kind kind, uint32_t ref, EndpointSpec endpoint)
 {
     std::lock_guard lock(mutex_);
     auto found = table(kind).find(ref);
     if (found == table(kind).end()) {
         return false;
     }
-    found->second = std::move(spec);
+    found->second = std::move(endpoint);
     postNotificationLocked();
     return true;
 }
@@ -92,7 +92,7 @@ void LoopbackMIDIBackend::addDevice(int32_t uniqueID, std::string name)
     postNotificationLocked();
 }
 
-std::optional<LoopbackMIDIBackend::EndpointSpec> LoopbackMIDIBackend::spec(Kind kind, uint32_t ref) const
+std::optional<LoopbackMIDIBackend::EndpointSpec> LoopbackMIDIBackend::pluggedEndpoint(Kind kind, uint32_t ref) const
 {
     std::lock_guard lock(mutex_);
     const auto found = table(kind).find(ref);
@@ -152,8 +152,8 @@ std::vector<MIDIBackend::EndpointInfo> LoopbackMIDIBackend::endpoints(Kind kind)
 {
     std::lock_guard lock(mutex_);
     std::vector<EndpointInfo> result;
-    for (const auto& [ref, spec] : table(kind)) {
-        result.push_back(infoFor(kind, ref, spec));
+    for (const auto& [ref, endpoint] : table(kind)) {
+        result.push_back(infoFor(kind, ref, endpoint));
     }
     return result;
 }

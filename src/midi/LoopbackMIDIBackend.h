@@ -43,11 +43,11 @@ public:
     ~LoopbackMIDIBackend() override;
 
     // Simulated devices. Each change posts the setup-changed message.
-    uint32_t plug(Kind kind, EndpointSpec spec);
+    uint32_t plug(Kind kind, EndpointSpec endpoint);
     bool unplug(Kind kind, uint32_t ref);
-    bool change(Kind kind, uint32_t ref, EndpointSpec spec);
+    bool change(Kind kind, uint32_t ref, EndpointSpec endpoint);
     void addDevice(int32_t uniqueID, std::string name);
-    std::optional<EndpointSpec> spec(Kind kind, uint32_t ref) const;
+    std::optional<EndpointSpec> pluggedEndpoint(Kind kind, uint32_t ref) const;
 
     // Packets coming out of a source; false when the source is not plugged in.
     bool inject(uint32_t sourceRef, const MIDIPacketList& list);
@@ -92,7 +92,7 @@ private:
     {
         return kind == Kind::Source ? sources_ : destinations_;
     }
-    EndpointInfo infoFor(Kind kind, uint32_t ref, const EndpointSpec& spec) const;
+    EndpointInfo infoFor(Kind kind, uint32_t ref, const EndpointSpec& endpoint) const;
     void postNotificationLocked();
     void run();
     void emit(uint32_t port, uint32_t destination, MIDITimeStamp stamp, std::span<const uint8_t> bytes);

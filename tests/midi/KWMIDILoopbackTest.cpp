@@ -37,11 +37,11 @@ protected:
     }
     uint32_t plug(Kind kind, std::string device, std::string name, int32_t uniqueID = 0)
     {
-        LoopbackMIDIBackend::EndpointSpec spec;
-        spec.deviceName = std::move(device);
-        spec.name = std::move(name);
-        spec.uniqueID = uniqueID;
-        return backend->plug(kind, spec);
+        LoopbackMIDIBackend::EndpointSpec endpoint;
+        endpoint.deviceName = std::move(device);
+        endpoint.name = std::move(name);
+        endpoint.uniqueID = uniqueID;
+        return backend->plug(kind, endpoint);
     }
     size_t openPortsNamed(const std::string& name) const
     {
@@ -300,17 +300,17 @@ TEST_F(KWMIDILoopback, UnpluggedSourceKeepsReceiversAndReconnectsWithSameUniqueI
 
 TEST_F(KWMIDILoopback, ServiceOfflinePropertyAndInterApplicationBus)
 {
-    LoopbackMIDIBackend::EndpointSpec spec;
-    spec.deviceName = "Through";
-    spec.name = "Bus 1";
-    spec.interApplicationBus = true;
-    const uint32_t ref = backend->plug(Kind::Destination, spec);
+    LoopbackMIDIBackend::EndpointSpec endpoint;
+    endpoint.deviceName = "Through";
+    endpoint.name = "Bus 1";
+    endpoint.interApplicationBus = true;
+    const uint32_t ref = backend->plug(Kind::Destination, endpoint);
     settle();
     const auto destination = manager->realDestinations().at(0);
     EXPECT_TRUE(destination->isIACBus());
     EXPECT_TRUE(destination->isOnline());
-    spec.offline = true;
-    backend->change(Kind::Destination, ref, spec);
+    endpoint.offline = true;
+    backend->change(Kind::Destination, ref, endpoint);
     settle();
     EXPECT_TRUE(destination->isOffline());
     EXPECT_EQ(destination->midiEndpointRef(), ref);
@@ -391,7 +391,7 @@ TEST_F(KWMIDILoopback, SetNameAndUniqueIDWriteThroughTheService)
     EXPECT_TRUE(source->setName("Renamed"));
     EXPECT_EQ(source->name(), "Renamed");
     EXPECT_EQ(source->displayName(), "Renamed");
-    EXPECT_EQ(backend->spec(Kind::Source, ref)->name, "Renamed");
+    EXPECT_EQ(backend->pluggedEndpoint(Kind::Source, ref)->name, "Renamed");
     EXPECT_TRUE(manager->notificationsEnabled());
     EXPECT_TRUE(source->setUniqueID(4711));
     EXPECT_EQ(source->uniqueID(), 4711);
