@@ -6,6 +6,7 @@
 #include "foundation/TextCompare.h"
 #include "midi/KWMIDIEndpointDescriptor.h"
 #include "midi/KWMIDIManager.h"
+#include "midi/KWMIDIPlatform.h"
 
 #include <algorithm>
 
@@ -397,6 +398,11 @@ void KWMIDIRealSource::startIO()
         = backend_->createInputPort("KWMIDIRealSource", [weakSelf](const rp::MIDIPacketList& list) {
               if (auto self = std::static_pointer_cast<KWMIDIRealSource>(weakSelf.lock())) {
                   self->processMIDIPacketList(list, nullptr);
+                  // Should everybody else have let go meanwhile, end the source's life on the
+                  // main thread, never on the backend's own delivery thread.
+                  if (self.use_count() == 1) {
+                      rp::midiPerformOnMainThread([last = std::move(self)] {});
+                  }
               }
           });
     if (port == 0) {

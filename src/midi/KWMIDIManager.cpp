@@ -118,11 +118,12 @@ void KWMIDIManager::start()
     disableNotifications();
     rp::midiBindMainThread();
     std::weak_ptr<KWMIDIManager> weakSelf = weak_from_this();
-    midiClientRef_ = backend_->createClient("KWMIDIManager", [weakSelf](int32_t messageID) {
-        if (auto self = weakSelf.lock()) {
-            self->serviceNotified(messageID);
-        }
-    });
+    // The callback holds no strong reference: were the service's thread to drop the last one,
+    // the manager and its backend would be torn down from inside the backend's own callback.
+    midiClientRef_
+        = backend_->createClient("KWMIDIManager", [weakSelf, queued = messageQueued_](int32_t messageID) {
+              serviceNotified(weakSelf, queued, messageID);
+          });
     if (midiClientRef_ == 0) {
         rp::logf("KWMIDIManager: could not create the MIDI client");
     }
@@ -141,15 +142,15 @@ void KWMIDIManager::start()
 
 // On a thread of the service: move the message to the main thread. Messages that arrive
 // before an earlier one has been picked up are folded into it (each pass rebuilds everything).
-void KWMIDIManager::serviceNotified(int32_t messageID)
+void KWMIDIManager::serviceNotified(const std::weak_ptr<KWMIDIManager>& manager,
+    const std::shared_ptr<std::atomic<bool>>& messageQueued, int32_t messageID)
 {
-    if (messageID != rp::MIDIBackend::kMessageSetupChanged || messageQueued_.exchange(true)) {
+    if (messageID != rp::MIDIBackend::kMessageSetupChanged || messageQueued->exchange(true)) {
         return;
     }
-    std::weak_ptr<KWMIDIManager> weakSelf = weak_from_this();
-    rp::midiPerformOnMainThread([weakSelf, messageID] {
-        if (auto self = weakSelf.lock()) {
-            self->messageQueued_ = false;
+    rp::midiPerformOnMainThread([manager, messageQueued, messageID] {
+        messageQueued->store(false);
+        if (auto self = manager.lock()) {
             self->handleMIDINotification(messageID);
         }
     });

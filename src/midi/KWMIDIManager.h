@@ -71,7 +71,8 @@ public:
 private:
     explicit KWMIDIManager(std::shared_ptr<rp::MIDIBackend> backend);
     void start();
-    void serviceNotified(int32_t messageID);
+    static void serviceNotified(const std::weak_ptr<KWMIDIManager>& manager,
+        const std::shared_ptr<std::atomic<bool>>& messageQueued, int32_t messageID);
 
     std::shared_ptr<rp::MIDIBackend> backend_;
     uint32_t midiClientRef_ = 0;
@@ -82,5 +83,6 @@ private:
     std::vector<std::string> noteNames_;
     bool handling_ = false;
     bool pending_ = false;
-    std::atomic<bool> messageQueued_ { false };
+    // Shared with the service's callback so that thread never needs to own the manager.
+    std::shared_ptr<std::atomic<bool>> messageQueued_ = std::make_shared<std::atomic<bool>>(false);
 };
