@@ -237,7 +237,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::filesystem::path output = argv[1];
-    const std::vector<DrumSpec> specs = {
+    const std::vector<DrumSpec> kitSounds = {
         { "Drums", "kick", "default", "b", true, false, kick },
         { "Drums", "snare", "default", "s", true, false, [] { return snare(0.07); } },
         { "Drums", "snare", "rim", "r", false, false, rim },
@@ -275,18 +275,18 @@ int main(int argc, char** argv)
         std::string("Synthesised drums: kick, snare, clap, hi hats, cymbals, toms and percussion. "
                     "Every instrument has a key on the keyboard and a General MIDI note on channel 10."));
     int index = 0;
-    for (const auto& spec : specs) {
+    for (const auto& kitSound : kitSounds) {
         const auto file = scratch / ("sound" + std::to_string(index++) + ".aiff");
-        if (!writeAiff(file, spec.make())) {
+        if (!writeAiff(file, kitSound.make())) {
             return 1;
         }
         auto drum = ORPDrum::drum();
-        drum->setGroupName(spec.group);
-        drum->setTypeName(spec.type);
-        drum->setVariantName(spec.variant);
-        drum->setShortcutKey(std::string(spec.shortcut));
-        drum->setDefaultVarForType(spec.isDefault);
-        drum->setVariantPrecedence(spec.precedence);
+        drum->setGroupName(kitSound.group);
+        drum->setTypeName(kitSound.type);
+        drum->setVariantName(kitSound.variant);
+        drum->setShortcutKey(std::string(kitSound.shortcut));
+        drum->setDefaultVarForType(kitSound.isDefault);
+        drum->setVariantPrecedence(kitSound.precedence);
         drum->setSound(OASound::soundWithContentsOfURL(file));
         applyGeneralMIDIMapping(*drum);
         kit->addDrum(drum);
