@@ -83,16 +83,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s OUTPUT.aiff\n", argv[0]);
         return 2;
     }
-    AudioStreamBasicDescription format;
-    format.mSampleRate = kSampleRate;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags
-        = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsBigEndian;
-    format.mBitsPerChannel = 16;
-    format.mChannelsPerFrame = 1;
-    format.mBytesPerFrame = 2;
-    format.mBytesPerPacket = 2;
-    format.mFramesPerPacket = 1;
+    const auto format = AudioStreamBasicDescription::bigEndianInteger(kSampleRate, 1, 16);
 
     rp::PcmFrames frames;
     frames.kind = rp::PcmFrames::Kind::Real;

@@ -195,16 +195,7 @@ std::vector<double> ride()
 
 bool writeAiff(const std::filesystem::path& path, const std::vector<double>& samples)
 {
-    AudioStreamBasicDescription format;
-    format.mSampleRate = kSampleRate;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags
-        = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsBigEndian;
-    format.mBitsPerChannel = 16;
-    format.mChannelsPerFrame = 1;
-    format.mBytesPerFrame = 2;
-    format.mBytesPerPacket = 2;
-    format.mFramesPerPacket = 1;
+    const auto format = AudioStreamBasicDescription::bigEndianInteger(kSampleRate, 1, 16);
     rp::PcmFrames frames;
     frames.kind = rp::PcmFrames::Kind::Real;
     frames.channels = 1;

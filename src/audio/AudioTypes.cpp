@@ -12,12 +12,29 @@ std::string fourCharCodeString(FourCharCode code)
     return text;
 }
 
+AudioStreamBasicDescription AudioStreamBasicDescription::bigEndianInteger(
+    double sampleRate, uint32_t channels, uint32_t bits)
+{
+    AudioStreamBasicDescription description;
+    description.mSampleRate = sampleRate;
+    description.mFormatID = kAudioFormatLinearPCM;
+    description.mFormatFlags
+        = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsBigEndian;
+    description.mBitsPerChannel = bits;
+    description.mChannelsPerFrame = channels;
+    description.mBytesPerFrame = bits / 8 * channels;
+    description.mBytesPerPacket = description.mBytesPerFrame;
+    description.mFramesPerPacket = 1;
+    return description;
+}
+
 AudioStreamBasicDescription AudioStreamBasicDescription::canonicalFloat(double sampleRate, uint32_t channels)
 {
     AudioStreamBasicDescription description;
     description.mSampleRate = sampleRate;
     description.mFormatID = kAudioFormatLinearPCM;
-    description.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+    description.mFormatFlags
+        = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
     description.mBytesPerPacket = sizeof(float);
     description.mFramesPerPacket = 1;
     description.mBytesPerFrame = sizeof(float);

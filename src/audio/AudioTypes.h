@@ -70,6 +70,8 @@ struct AudioStreamBasicDescription {
 
     // The mixer's own format: 32-bit float, one buffer per channel.
     static AudioStreamBasicDescription canonicalFloat(double sampleRate, uint32_t channels);
+    // Packed, interleaved, big-endian signed integers: what AIFF files hold.
+    static AudioStreamBasicDescription bigEndianInteger(double sampleRate, uint32_t channels, uint32_t bits);
 };
 static_assert(sizeof(AudioStreamBasicDescription) == 40, "stream descriptions are 40 bytes");
 

@@ -267,15 +267,7 @@ TEST(LegacySampleDecoder, EmbeddedBlocksCanBeWrittenOutAsFiles)
     const std::vector<uint8_t> codes = { 0x80, 0x00, 0xF0, 0x7F, 0x9C };
     OASound sound;
     ASSERT_TRUE(sound.setLegacyPackedBuffer(block(codes), 0x020010, 5, 8000, 1));
-    AudioStreamBasicDescription aiff16;
-    aiff16.mSampleRate = 8000;
-    aiff16.mFormatID = kAudioFormatLinearPCM;
-    aiff16.mFormatFlags
-        = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsBigEndian;
-    aiff16.mBitsPerChannel = 16;
-    aiff16.mChannelsPerFrame = 1;
-    aiff16.mBytesPerFrame = aiff16.mBytesPerPacket = 2;
-    aiff16.mFramesPerPacket = 1;
+    const auto aiff16 = AudioStreamBasicDescription::bigEndianInteger(8000, 1, 16);
     ASSERT_TRUE(sound.writeToURL(dir / "old.aiff", kAudioFileAIFFType, aiff16));
     const std::vector<double> written = rp::test::readSoundFile(dir / "old.aiff");
     ASSERT_EQ(written.size(), codes.size());

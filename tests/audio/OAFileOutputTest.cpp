@@ -26,17 +26,7 @@ AudioStreamBasicDescription floatWav(uint32_t channels, double rate = 44100)
 
 AudioStreamBasicDescription int16Aiff(uint32_t channels, double rate = 44100)
 {
-    AudioStreamBasicDescription description;
-    description.mSampleRate = rate;
-    description.mFormatID = kAudioFormatLinearPCM;
-    description.mFormatFlags
-        = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsBigEndian;
-    description.mBitsPerChannel = 16;
-    description.mChannelsPerFrame = channels;
-    description.mBytesPerFrame = 2 * channels;
-    description.mBytesPerPacket = 2 * channels;
-    description.mFramesPerPacket = 1;
-    return description;
+    return AudioStreamBasicDescription::bigEndianInteger(rate, channels, 16);
 }
 
 class OAFileOutputTest : public ::testing::Test {

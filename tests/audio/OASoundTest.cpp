@@ -172,16 +172,7 @@ TEST(OASoundFile, MapsChannelsOnRead)
     EXPECT_FLOAT_EQ(rp::test::channelData(list, 3)[7], -0.25f);
 
     // Interleaved 16-bit big-endian working format: one buffer holding both channels.
-    AudioStreamBasicDescription interleaved;
-    interleaved.mSampleRate = 44100;
-    interleaved.mFormatID = kAudioFormatLinearPCM;
-    interleaved.mFormatFlags
-        = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsBigEndian;
-    interleaved.mBitsPerChannel = 16;
-    interleaved.mChannelsPerFrame = 2;
-    interleaved.mBytesPerFrame = 4;
-    interleaved.mBytesPerPacket = 4;
-    interleaved.mFramesPerPacket = 1;
+    const auto interleaved = AudioStreamBasicDescription::bigEndianInteger(44100, 2, 16);
     list = pair->bufferListWithAudioStreamDescription(interleaved);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->mNumberBuffers(), 1u);
@@ -438,16 +429,7 @@ TEST(OASoundWrite, EncodesOtherTypesAndFormats)
     rp::test::writeSoundFile(dir / "source.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, stereo);
     auto sound = OASound::soundWithContentsOfURL(dir / "source.wav");
 
-    AudioStreamBasicDescription aiff24;
-    aiff24.mSampleRate = 44100;
-    aiff24.mFormatID = kAudioFormatLinearPCM;
-    aiff24.mFormatFlags
-        = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsBigEndian;
-    aiff24.mBitsPerChannel = 24;
-    aiff24.mChannelsPerFrame = 2;
-    aiff24.mBytesPerFrame = 6;
-    aiff24.mBytesPerPacket = 6;
-    aiff24.mFramesPerPacket = 1;
+    const auto aiff24 = AudioStreamBasicDescription::bigEndianInteger(44100, 2, 24);
     ASSERT_TRUE(sound->writeToURL(dir / "out.aiff", kAudioFileAIFFType, aiff24));
     EXPECT_EQ(rp::test::readSoundFile(dir / "out.aiff"), stereo); // 16 bits widen to 24 without loss
     auto written = OASound::soundWithContentsOfURL(dir / "out.aiff");
