@@ -190,6 +190,24 @@ bool KWMIDIEndpoint::isIACBus() const
     return endpointRef_ != 0 && interApplicationBus_;
 }
 
+namespace {
+
+template <typename List, typename T> void addUserOnce(List& users, const std::shared_ptr<T>& user)
+{
+    const bool known = std::any_of(
+        users.begin(), users.end(), [&](const auto& entry) { return entry.identity == user.get(); });
+    if (!known) {
+        users.push_back({ user.get(), user });
+    }
+}
+
+template <typename List> void removeUser(List& users, const void* user)
+{
+    std::erase_if(users, [&](const auto& entry) { return entry.identity == user; });
+}
+
+} // namespace
+
 void KWMIDIEndpoint::addReceiver(const std::shared_ptr<KWMIDIReceiver>& receiver)
 {
     if (!receiver) {
@@ -197,11 +215,7 @@ void KWMIDIEndpoint::addReceiver(const std::shared_ptr<KWMIDIReceiver>& receiver
     }
     {
         std::lock_guard lock(mutex_);
-        const bool known = std::any_of(receivers_.begin(), receivers_.end(),
-            [&](const Receiver& entry) { return entry.identity == receiver.get(); });
-        if (!known) {
-            receivers_.push_back({ receiver.get(), receiver });
-        }
+        addUserOnce(receivers_, receiver);
     }
     updateIOForUse();
 }
@@ -210,7 +224,7 @@ void KWMIDIEndpoint::removeReceiver(const KWMIDIReceiver* receiver)
 {
     {
         std::lock_guard lock(mutex_);
-        std::erase_if(receivers_, [&](const Receiver& entry) { return entry.identity == receiver; });
+        removeUser(receivers_, receiver);
     }
     // Once this returns, the receiver hears nothing more: wait out a delivery in progress.
     {
@@ -226,11 +240,7 @@ void KWMIDIEndpoint::addSender(const std::shared_ptr<const void>& sender)
     }
     {
         std::lock_guard lock(mutex_);
-        const bool known = std::any_of(senders_.begin(), senders_.end(),
-            [&](const Sender& entry) { return entry.identity == sender.get(); });
-        if (!known) {
-            senders_.push_back({ sender.get(), sender });
-        }
+        addUserOnce(senders_, sender);
     }
     updateIOForUse();
 }
@@ -239,7 +249,7 @@ void KWMIDIEndpoint::removeSender(const void* sender)
 {
     {
         std::lock_guard lock(mutex_);
-        std::erase_if(senders_, [&](const Sender& entry) { return entry.identity == sender; });
+        removeUser(senders_, sender);
     }
     updateIOForUse();
 }

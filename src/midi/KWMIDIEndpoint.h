@@ -109,14 +109,13 @@ protected:
     bool interApplicationBus_ = false;
 
 private:
-    struct Receiver {
-        const KWMIDIReceiver* identity;
-        std::weak_ptr<KWMIDIReceiver> object;
+    // A user of the endpoint, known by its address and held weakly so it may go away unannounced.
+    template <typename T> struct User {
+        const T* identity;
+        std::weak_ptr<T> object;
     };
-    struct Sender {
-        const void* identity;
-        std::weak_ptr<const void> object;
-    };
+    using Receiver = User<KWMIDIReceiver>;
+    using Sender = User<const void>;
     std::vector<Receiver> receivers_;
     std::vector<Sender> senders_;
 };
