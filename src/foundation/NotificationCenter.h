@@ -1,10 +1,12 @@
 #pragma once
 
 #include <any>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace rp {
@@ -23,7 +25,8 @@ class NotificationCenter {
 public:
     using Handler = std::function<void(const Notification&)>;
 
-    NotificationCenter() = default;
+    NotificationCenter();
+    ~NotificationCenter();
     NotificationCenter(const NotificationCenter&) = delete;
     NotificationCenter& operator=(const NotificationCenter&) = delete;
 
@@ -49,8 +52,20 @@ public:
 private:
     struct Registration;
 
+    using RegistrationList = std::vector<std::shared_ptr<Registration>>;
+    // An observer's registrations; removed ones stay until they outnumber the live ones.
+    struct ObserverRegistrations {
+        RegistrationList registrations;
+        size_t live = 0;
+    };
+
     mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<Registration>> registrations_;
+    // Indexed both ways so that posting and removal cost the size of one object's or observer's
+    // registrations, not of all of them (a song observes every one of its bars).
+    std::unordered_map<const void*, RegistrationList> byObject_; // null key: any object
+    std::unordered_map<const void*, ObserverRegistrations> byObserver_;
+    uint64_t nextSequence_ = 0;
+    size_t count_ = 0;
 };
 
 // Removes an observer's registrations from a centre when it goes away.
