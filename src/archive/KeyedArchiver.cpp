@@ -2,6 +2,9 @@
 
 #include "archive/KeyedArchivePlist.h"
 
+#include <bit>
+#include <optional>
+#include <typeinfo>
 #include <unordered_map>
 
 namespace rp {
@@ -27,6 +30,74 @@ std::vector<std::string> foundationClassChain(const std::string& name)
     return { name, "NSObject" };
 }
 
+// The object as T when it is exactly a T (the value classes are final).
+template <typename T>
+const T* exactly(const ArchiveObject& object)
+{
+    return typeid(object) == typeid(T) ? static_cast<const T*>(&object) : nullptr;
+}
+
+// Object identity to uid: an open-addressing table, because a song archives a few hundred
+// thousand objects and a node-based map spends most of its time allocating and chasing nodes.
+class UidByObject {
+public:
+    std::optional<uint64_t> find(const ArchiveObject* object) const
+    {
+        if (slots_.empty())
+            return std::nullopt;
+        for (size_t i = indexFor(object);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i].object == object)
+                return slots_[i].uid;
+            if (slots_[i].object == nullptr)
+                return std::nullopt;
+        }
+    }
+
+    void insert(const ArchiveObject* object, uint64_t uid)
+    {
+        if ((count_ + 1) * 2 > slots_.size())
+            grow();
+        for (size_t i = indexFor(object);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i].object == nullptr) {
+                slots_[i] = { object, uid };
+                ++count_;
+                return;
+            }
+            if (slots_[i].object == object)
+                return;
+        }
+    }
+
+private:
+    struct Slot {
+        const ArchiveObject* object = nullptr;
+        uint64_t uid = 0;
+    };
+
+    size_t indexFor(const ArchiveObject* object) const
+    {
+        // Fibonacci hashing spreads the aligned addresses over the table.
+        const uint64_t key = reinterpret_cast<uintptr_t>(object);
+        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_);
+    }
+
+    void grow()
+    {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot {});
+        shift_ = 64 - static_cast<unsigned>(std::countr_zero(slots_.size()));
+        count_ = 0;
+        for (const auto& slot : old) {
+            if (slot.object)
+                insert(slot.object, slot.uid);
+        }
+    }
+
+    std::vector<Slot> slots_;
+    size_t count_ = 0;
+    unsigned shift_ = 64;
+};
+
 } // namespace
 
 struct KeyedArchiver::State {
@@ -37,7 +108,7 @@ struct KeyedArchiver::State {
     };
 
     std::vector<PlistValue> objects; // $objects; a slot is filled when its object is finished
-    std::unordered_map<const ArchiveObject*, uint64_t> uidByObject;
+    UidByObject uidByObject;
     std::vector<ArchiveObjectPtr> keepAlive; // identity must not be reused while archiving
     std::unordered_map<std::string, uint64_t> stringUids;
     std::unordered_map<std::string, uint64_t> classUids;
@@ -77,13 +148,15 @@ struct KeyedArchiver::State {
         return uid;
     }
 
-    uint64_t classUid(const std::string& name, const std::vector<std::string>& chain)
+    // The chain of class names is asked for only the first time a class is written.
+    template <typename ChainMaker>
+    uint64_t classUid(const std::string& name, const ChainMaker& makeChain)
     {
         if (auto it = classUids.find(name); it != classUids.end())
             return it->second;
         PlistValue description = PlistValue::makeDictionary();
         std::vector<PlistValue> classes;
-        for (const auto& c : chain)
+        for (const auto& c : makeChain())
             classes.push_back(PlistValue::makeString(c));
         description.set("$classes", PlistValue::makeArray(std::move(classes)));
         description.set("$classname", PlistValue::makeString(name));
@@ -103,18 +176,20 @@ struct KeyedArchiver::State {
         ArchiveObjectPtr object = replaced(original);
         if (!object)
             return 0;
-        if (auto it = uidByObject.find(object.get()); it != uidByObject.end())
-            return it->second;
+        if (auto known = uidByObject.find(object.get()))
+            return *known;
         keepAlive.push_back(object);
 
         // Values the property list holds directly.
-        if (auto string = std::dynamic_pointer_cast<ArchivedString>(object);
-            string && !string->mutableString) {
+        // The value classes are final, so an exact type test stands in for a slower dynamic cast;
+        // model objects (the bulk of a song) skip the value tests altogether.
+        const auto* coding = dynamic_cast<const KeyedCoding*>(object.get());
+        if (auto string = exactly<ArchivedString>(*object); !coding && string && !string->mutableString) {
             const uint64_t uid = stringUid(string->value);
-            uidByObject.emplace(object.get(), uid);
+            uidByObject.insert(object.get(), uid);
             return uid;
         }
-        if (auto number = std::dynamic_pointer_cast<ArchivedNumber>(object)) {
+        if (auto number = exactly<ArchivedNumber>(*object); !coding && number) {
             PlistValue value = std::visit(
                 [](auto v) -> PlistValue {
                     using T = decltype(v);
@@ -129,12 +204,12 @@ struct KeyedArchiver::State {
                 },
                 number->value);
             const uint64_t uid = appendObject(std::move(value));
-            uidByObject.emplace(object.get(), uid);
+            uidByObject.insert(object.get(), uid);
             return uid;
         }
-        if (auto data = std::dynamic_pointer_cast<ArchivedData>(object); data && !data->mutableData) {
+        if (auto data = exactly<ArchivedData>(*object); !coding && data && !data->mutableData) {
             const uint64_t uid = appendObject(PlistValue::makeData(data->bytes));
-            uidByObject.emplace(object.get(), uid);
+            uidByObject.insert(object.get(), uid);
             return uid;
         }
 
@@ -142,19 +217,18 @@ struct KeyedArchiver::State {
         // the object's own keys are written so that an object reachable from itself refers to
         // its slot instead of recursing.
         const uint64_t uid = appendObject(PlistValue::makeString("$null"));
-        uidByObject.emplace(object.get(), uid);
+        uidByObject.insert(object.get(), uid);
         frames.emplace_back(uid, PlistValue::makeDictionary());
         std::string className = object->archiveClassName();
-        std::vector<std::string> chain;
-        if (auto array = std::dynamic_pointer_cast<ArchivedArray>(object)) {
+        if (coding) {
+            coding->encodeWithCoder(coder);
+        } else if (auto array = exactly<ArchivedArray>(*object)) {
             PlistValue items = uidArray(coder, array->items);
             frame().set("NS.objects", std::move(items));
-            chain = foundationClassChain(className);
-        } else if (auto set = std::dynamic_pointer_cast<ArchivedSet>(object)) {
+        } else if (auto set = exactly<ArchivedSet>(*object)) {
             PlistValue items = uidArray(coder, set->items);
             frame().set("NS.objects", std::move(items));
-            chain = foundationClassChain(className);
-        } else if (auto dictionary = std::dynamic_pointer_cast<ArchivedDictionary>(object)) {
+        } else if (auto dictionary = exactly<ArchivedDictionary>(*object)) {
             std::vector<ArchiveObjectPtr> keys, values;
             for (const auto& [key, value] : dictionary->entries) {
                 keys.push_back(key);
@@ -165,26 +239,25 @@ struct KeyedArchiver::State {
             PlistValue valueUids = uidArray(coder, values);
             frame().set("NS.keys", std::move(keyUids));
             frame().set("NS.objects", std::move(valueUids));
-            chain = foundationClassChain(className);
-        } else if (auto mutableString = std::dynamic_pointer_cast<ArchivedString>(object)) {
+        } else if (auto mutableString = exactly<ArchivedString>(*object)) {
             frame().set("NS.string", PlistValue::makeString(mutableString->value));
-            chain = foundationClassChain(className);
-        } else if (auto mutableData = std::dynamic_pointer_cast<ArchivedData>(object)) {
+        } else if (auto mutableData = exactly<ArchivedData>(*object)) {
             frame().set("NS.data", PlistValue::makeData(mutableData->bytes));
-            chain = foundationClassChain(className);
-        } else if (auto date = std::dynamic_pointer_cast<ArchivedDate>(object)) {
+        } else if (auto date = exactly<ArchivedDate>(*object)) {
             frame().set("NS.time", PlistValue::makeReal(date->secondsSinceReferenceDate));
-            chain = foundationClassChain(className);
-        } else if (auto coding = dynamic_cast<const KeyedCoding*>(object.get())) {
-            coding->encodeWithCoder(coder);
-            chain = coding->keyedArchiveSuperclasses();
-            chain.insert(chain.begin(), className);
         } else {
             fail("cannot archive an object of class " + className);
         }
         PlistValue finishedObject = std::move(frames.back().second);
         frames.pop_back();
-        finishedObject.set("$class", PlistValue::makeUid(classUid(className, chain)));
+        const uint64_t classReference = classUid(className, [&] {
+            if (!coding)
+                return foundationClassChain(className);
+            std::vector<std::string> chain = coding->keyedArchiveSuperclasses();
+            chain.insert(chain.begin(), className);
+            return chain;
+        });
+        finishedObject.set("$class", PlistValue::makeUid(classReference));
         objects[uid] = std::move(finishedObject);
         return uid;
     }
@@ -247,8 +320,8 @@ void KeyedArchiver::encodeConditionalObject(const ArchiveObjectPtr& original, st
     state_->frame().set(std::string(key), PlistValue::makeUid(0));
     if (!object)
         return;
-    if (auto it = state_->uidByObject.find(object.get()); it != state_->uidByObject.end()) {
-        state_->frame().set(std::string(key), PlistValue::makeUid(it->second));
+    if (auto known = state_->uidByObject.find(object.get())) {
+        state_->frame().set(std::string(key), PlistValue::makeUid(*known));
         return;
     }
     // Resolved in finishEncoding, once it is known whether the object was written after all.
@@ -324,12 +397,12 @@ std::vector<uint8_t> KeyedArchiver::finishEncoding()
     }
     state_->finished = true;
     for (const auto& pending : state_->conditionals) {
-        auto it = state_->uidByObject.find(pending.target);
+        auto known = state_->uidByObject.find(pending.target);
         PlistValue* container = state_->containerValue(pending.container);
         if (!container)
             continue;
         if (PlistValue* slot = container->find(pending.key); slot && slot->kind == PlistValue::Kind::Uid)
-            *slot = PlistValue::makeUid(it == state_->uidByObject.end() ? 0 : it->second);
+            *slot = PlistValue::makeUid(known.value_or(0));
     }
     if (!state_->error.empty())
         return {};
