@@ -387,8 +387,9 @@ TEST(BinaryPlistReader, ExpansionIsBoundedByTheInputSize)
 
 TEST(BinaryPlistWriter, WritesAndReadsInLinearTime)
 {
-    // Writing and reading 200,000 objects may take at most twice the time per object that
-    // 50,000 take (a quadratic writer takes 16 times as long). Best of a few runs, in CPU time.
+    // Writing and reading 200,000 objects may take at most three times the time per object that
+    // 50,000 take (a quadratic writer takes 16 times as long; cache and page-fault costs of the
+    // larger tree alone reach about twice). Best of a few runs, in CPU time.
     struct Timing {
         double write = 1e9, read = 1e9;
         uint64_t objects = 0;
@@ -414,13 +415,13 @@ TEST(BinaryPlistWriter, WritesAndReadsInLinearTime)
         return timing;
     };
     const Timing small = measure(1500, 2, 2);
-    const Timing large = measure(6000, 2, 1);
+    const Timing large = measure(6000, 2, 3);
     EXPECT_GT(large.objects, 190000u);
     const std::string figures = std::to_string(small.objects) + " objects: write "
         + std::to_string(small.write) + " s, read " + std::to_string(small.read) + " s; "
         + std::to_string(large.objects) + " objects: write " + std::to_string(large.write) + " s, read "
         + std::to_string(large.read) + " s";
-    EXPECT_LT(large.write, 8 * small.write) << figures;
-    EXPECT_LT(large.read, 8 * small.read) << figures;
+    EXPECT_LT(large.write, 12 * small.write) << figures;
+    EXPECT_LT(large.read, 12 * small.read) << figures;
     RecordProperty("timings", figures);
 }
