@@ -243,8 +243,9 @@ void OASound::flushBuffers()
 
 bool OASound::reloadBuffers()
 {
+    // Every setter keeps the trimmed length current, so decoding only reads it: the player asks a
+    // sound's duration on its own thread while the main thread may be decoding the same sound.
     flushBuffers();
-    updateTrimmedFrames();
     std::string failure;
     const bool loaded = [&] {
         if (!soundFileURL_ && !legacyPackedBuffer_) {
