@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <string_view>
 
 namespace rp {
 
@@ -98,11 +99,57 @@ struct Registry {
     std::map<std::string, std::string> translations;
 };
 
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isValidUTF8(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<uint8_t>(text[i]);
+        size_t extra = 0;
+        uint32_t code = 0;
+        uint32_t lowest = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            extra = 1;
+            code = lead & 0x1F;
+            lowest = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2;
+            code = lead & 0x0F;
+            lowest = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3;
+            code = lead & 0x07;
+            lowest = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i <= extra)
+            return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<uint8_t>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
 ArchiveObjectPtr decodeString(TypedStreamDecoder& coder, bool isMutable)
 {
     auto text = coder.decodeUnsharedString();
     if (!text)
         coder.failWithError("string object without contents");
+    // Strings are stored as UTF-8; other bytes are damage, and a string that cannot be written
+    // back would make whatever holds it impossible to save.
+    if (!isValidUTF8(*text))
+        coder.failWithError("string object is not valid UTF-8");
     return std::make_shared<ArchivedString>(std::move(*text), isMutable);
 }
 

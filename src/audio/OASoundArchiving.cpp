@@ -8,6 +8,8 @@
 #include "foundation/Logger.h"
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
 #include <limits>
 #include <mutex>
 
@@ -61,6 +63,31 @@ std::vector<uint8_t> nextDataBlock(rp::TypedStreamDecoder& decoder)
     decoder.failWithError("OASound: expected the packed sample block, found type " + value.type);
 }
 
+// Volume and panning as the mixer can use them: a value that is not a number (which would turn
+// every mixed sample into one) reads as the default.
+float mixingValue(float stored, float usual, const char* what)
+{
+    if (std::isfinite(stored)) {
+        return stored;
+    }
+    rp::logf("OASound: %s %f cannot be read; using %f", what, static_cast<double>(stored),
+        static_cast<double>(usual));
+    return usual;
+}
+
+// A file that is there but is not a regular file (a named pipe, a device) could stall the reader
+// or never end; an archive that points at one is treated as holding no file reference.
+bool isUsableSoundPath(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    if (type == std::filesystem::file_type::regular || type == std::filesystem::file_type::not_found) {
+        return true;
+    }
+    rp::logf("OASound: %s is not a regular file; ignoring it", path.c_str());
+    return false;
+}
+
 uint32_t channelCount(int64_t stored)
 {
     return stored < 0 || stored > std::numeric_limits<uint32_t>::max() ? 0 : static_cast<uint32_t>(stored);
@@ -102,8 +129,8 @@ OASoundPtr OASound::initWithCoder(rp::KeyedUnarchiver& coder)
     if (auto name = coder.decodeStringForKey("OAS_soundName")) {
         sound->setName(*name);
     }
-    sound->setPanning(coder.decodeFloatForKey("OAS_panning"));
-    sound->setVolume(coder.decodeFloatForKey("OAS_volume"));
+    sound->setPanning(mixingValue(coder.decodeFloatForKey("OAS_panning"), 0.0f, "panning"));
+    sound->setVolume(mixingValue(coder.decodeFloatForKey("OAS_volume"), 1.0f, "volume"));
     const int64_t frames = coder.decodeInt64ForKey("OAS_frames");
     const float sampleRate = coder.decodeFloatForKey("OAS_sampleRate");
     const uint32_t channels = channelCount(coder.decodeInt64ForKey("OAS_channels"));
@@ -127,6 +154,9 @@ OASoundPtr OASound::initWithCoder(rp::KeyedUnarchiver& coder)
         if (auto alias = coder.decodeDataForKey("OAS_fileAlias")) {
             url = rp::FileReference::pathFromAliasRecordData(*alias);
         }
+    }
+    if (url && !isUsableSoundPath(*url)) {
+        url.reset();
     }
     if (url) {
         sound->setSoundFileURL(url);
@@ -155,8 +185,8 @@ OASoundPtr OASound::initWithTypedStream(rp::TypedStreamDecoder& decoder)
     const int64_t sfFormat = nextInteger(decoder);
     nextInteger(decoder);
     nextInteger(decoder);
-    sound->setPanning(nextFloat(decoder));
-    sound->setVolume(version >= 1 ? nextFloat(decoder) : 1.0f);
+    sound->setPanning(mixingValue(nextFloat(decoder), 0.0f, "panning"));
+    sound->setVolume(version >= 1 ? mixingValue(nextFloat(decoder), 1.0f, "volume") : 1.0f);
     std::vector<uint8_t> block = nextDataBlock(decoder);
     sound->diskAudioDesc_.mSampleRate = sampleRate;
     sound->diskAudioDesc_.mChannelsPerFrame = channels;

@@ -19,6 +19,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,7 +33,13 @@ constexpr uintmax_t kMaximumKitFileBytes = rp::KeyedUnarchiver::maximumArchiveSi
 // File names of embedded sounds stay well inside the usual 255-byte limit.
 constexpr size_t kMaximumSoundBaseNameBytes = 200;
 // The search for missing sounds looks at no more entries than this.
-constexpr size_t kMaximumSearchEntries = 500000;
+constexpr size_t kMaximumSearchEntries = 200000;
+// A safe save writes into a scratch folder of this name (plus six random characters) beside the
+// bundle; the saver holds a lock on it, so one without a lock was left by a save that died.
+constexpr char kSaveScratchPrefix[] = ".rpkit-save-";
+// Inside the scratch folder: the old bundle while the new one takes its place (when the two cannot
+// be swapped in one step), as this prefix plus the bundle's name.
+constexpr char kPreviousBundlePrefix[] = ".previous-";
 
 // Replaces the first "%d" of a localised format with a number.
 std::string formatCount(const std::string& english, long long count)
@@ -108,6 +116,101 @@ bool isPlainFileName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
         && name.find('\0') == std::string::npos && name.size() <= 255;
+}
+
+// True when `path`, with every symbolic link resolved, lies inside `folder`: a link inside a bundle
+// that points elsewhere does not count as part of the bundle.
+bool resolvesInside(const fs::path& folder, const fs::path& path)
+{
+    std::error_code error;
+    const fs::path base = fs::weakly_canonical(folder, error);
+    if (error) {
+        return false;
+    }
+    const fs::path resolved = fs::weakly_canonical(path, error);
+    if (error) {
+        return false;
+    }
+    auto [inBase, inResolved] = std::mismatch(base.begin(), base.end(), resolved.begin(), resolved.end());
+    return inBase == base.end() && inResolved != resolved.end();
+}
+
+// True unless `path` names something other than a regular file: a named pipe or a device in place
+// of a sound file would stall or never end when read.
+bool isRegularFileOrMissing(const fs::path& path)
+{
+    std::error_code error;
+    const fs::file_type type = fs::status(path, error).type();
+    return type == fs::file_type::regular || type == fs::file_type::not_found;
+}
+
+// Holds an exclusive lock on a folder while it lives.
+class FolderLock {
+public:
+    explicit FolderLock(const fs::path& folder)
+        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
+    {
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~FolderLock()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool locked() const { return fd_ >= 0; }
+    // True when the folder at `folder` is still the one that was locked.
+    bool stillAt(const fs::path& folder) const
+    {
+        struct stat held { };
+        struct stat there { };
+        return fd_ >= 0 && ::fstat(fd_, &held) == 0 && ::lstat(folder.c_str(), &there) == 0
+            && held.st_dev == there.st_dev && held.st_ino == there.st_ino;
+    }
+
+private:
+    int fd_;
+};
+
+// Removes the scratch folders that saves killed part-way left in `parent`. A scratch folder still
+// locked belongs to a save that is running and is left alone. An old bundle found in one (the save
+// died between moving the old bundle aside and moving the new one in) goes back to its place.
+void removeAbandonedSaveFolders(const fs::path& parent)
+{
+    std::error_code error;
+    std::vector<fs::path> abandoned;
+    const size_t nameLength = std::strlen(kSaveScratchPrefix) + 6;
+    for (fs::directory_iterator it(parent, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code statusError;
+        if (name.size() == nameLength && name.starts_with(kSaveScratchPrefix)
+            && it->symlink_status(statusError).type() == fs::file_type::directory) {
+            abandoned.push_back(it->path());
+        }
+    }
+    for (const auto& scratch : abandoned) {
+        FolderLock lock(scratch);
+        if (!lock.locked() || !lock.stillAt(scratch)) {
+            continue;
+        }
+        for (fs::directory_iterator it(scratch, error), end; !error && it != end; it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            if (name.starts_with(kPreviousBundlePrefix) && name.size() > std::strlen(kPreviousBundlePrefix)) {
+                const fs::path home = parent / name.substr(std::strlen(kPreviousBundlePrefix));
+                std::error_code statusError;
+                if (!fs::exists(fs::symlink_status(home, statusError))) {
+                    ::rename(it->path().c_str(), home.c_str());
+                }
+            }
+        }
+        rp::logf("ORPDrumKit: removing %s left by an interrupted save", scratch.c_str());
+        fs::remove_all(scratch, error);
+    }
 }
 
 rp::Error invalidKitError(const fs::path& url)
@@ -370,9 +473,27 @@ bool ORPDrumKit::saveToPath(const fs::path& bundlePath)
     if (parent.empty()) {
         parent = ".";
     }
-    std::string pattern = (parent / ".rpkit-save-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        rp::logf("ORPDrumKit failed to create %s: %s", pattern.c_str(), std::strerror(errno));
+    removeAbandonedSaveFolders(parent);
+    // The lock marks the scratch folder as in use for as long as this save runs (a killed
+    // process drops it). A folder removed by another save between its creation and the lock is
+    // made again.
+    // Held through a pointer: GCC 12 wrongly reports an optional's destructor reading an
+    // uninitialised descriptor at -O2.
+    std::unique_ptr<FolderLock> lock;
+    std::string pattern;
+    for (int attempt = 0; attempt < 10 && !(lock && lock->locked()); ++attempt) {
+        pattern = (parent / (std::string(kSaveScratchPrefix) + "XXXXXX")).string();
+        if (!::mkdtemp(pattern.data())) {
+            rp::logf("ORPDrumKit failed to create %s: %s", pattern.c_str(), std::strerror(errno));
+            return false;
+        }
+        lock = std::make_unique<FolderLock>(pattern);
+        if (lock->locked() && !lock->stillAt(pattern)) {
+            lock.reset();
+        }
+    }
+    if (!lock || !lock->locked()) {
+        rp::logf("ORPDrumKit failed to lock %s", pattern.c_str());
         return false;
     }
     const fs::path scratch = pattern;
@@ -411,7 +532,8 @@ bool ORPDrumKit::saveToPath(const fs::path& bundlePath)
     if (fs::exists(fs::symlink_status(bundlePath, error))) {
         // Swap the new bundle and the old one in one step, then drop the old one.
         if (::renameat2(AT_FDCWD, written.c_str(), AT_FDCWD, bundlePath.c_str(), RENAME_EXCHANGE) != 0) {
-            const fs::path previous = scratch / ".previous";
+            const fs::path previous
+                = scratch / (std::string(kPreviousBundlePrefix) + bundlePath.filename().string());
             if (::rename(bundlePath.c_str(), previous.c_str()) != 0) {
                 rp::logf("ORPDrumKit failed to replace %s: %s", bundlePath.c_str(), std::strerror(errno));
                 cleanUp();
@@ -464,9 +586,14 @@ ORPDrumKitPtr ORPDrumKit::drumKitFromURL(
     if (fs::is_directory(url, fsError)) {
         std::vector<fs::path> candidates;
         for (fs::directory_iterator it(url, fsError), end; !fsError && it != end; it.increment(fsError)) {
-            if (it->path().extension() == std::string(".") + kKitExtension) {
-                candidates.push_back(it->path());
+            if (it->path().extension() != std::string(".") + kKitExtension) {
+                continue;
             }
+            if (!resolvesInside(url, it->path())) {
+                rp::logf("ORPDrumKit: ignoring %s, which lies outside the bundle", it->path().c_str());
+                continue;
+            }
+            candidates.push_back(it->path());
         }
         if (candidates.empty()) {
             return nullptr;
@@ -551,6 +678,13 @@ ORPDrumKitPtr ORPDrumKit::drumKitFromURL(
                 if (!isPlainFileName(name)) {
                     rp::logf("ORPDrumKit: embedded sound name \"%s\" of %s is not a file name in the Sounds "
                              "folder; the drum has no sound file",
+                        name.c_str(), drum->compositeName().c_str());
+                    sound->setSoundFileURL(std::nullopt);
+                    continue;
+                }
+                if (!resolvesInside(url, sounds / name) || !isRegularFileOrMissing(sounds / name)) {
+                    rp::logf("ORPDrumKit: embedded sound \"%s\" of %s lies outside the bundle or is not a "
+                             "regular file; the drum has no sound file",
                         name.c_str(), drum->compositeName().c_str());
                     sound->setSoundFileURL(std::nullopt);
                     continue;
@@ -643,7 +777,11 @@ int ORPDrumKit::fixBrokenLinksInteractively()
     std::error_code error;
     for (fs::recursive_directory_iterator it(*folder, fs::directory_options::skip_permission_denied, error),
          end;
-         !error && it != end && listed.size() < kMaximumSearchEntries; it.increment(error)) {
+         !error && it != end; it.increment(error)) {
+        if (listed.size() == kMaximumSearchEntries) {
+            rp::logf("ORPDrumKit: stopped searching %s after %zu items", folder->c_str(), listed.size());
+            break;
+        }
         listed.push_back(it->path().lexically_relative(*folder));
     }
     std::sort(listed.begin(), listed.end());

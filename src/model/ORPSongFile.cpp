@@ -26,6 +26,7 @@
 #include <limits>
 #include <mutex>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +50,41 @@ void appendBigEndian32(std::vector<uint8_t>& out, uint32_t value)
 {
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+// Removes the files that saves of the same song left aside when they were killed part-way: names
+// made by mkstemp from `prefix`, with no lock on them (a running save holds one on its file).
+void removeAbandonedSaveFiles(const std::filesystem::path& folder, const std::string& prefix)
+{
+    std::error_code error;
+    std::vector<std::filesystem::path> abandoned;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code statusError;
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix)
+            && it->symlink_status(statusError).type() == std::filesystem::file_type::regular)
+            abandoned.push_back(it->path());
+    }
+    for (const auto& path : abandoned) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            rp::logf("ORPSong: removing %s left by an interrupted save", path.c_str());
+            ::unlink(path.c_str());
+        }
+        ::close(fd);
+    }
+}
+
+// True when `path` still names the file open as `fd`.
+bool stillNames(int fd, const char* path)
+{
+    struct stat held { };
+    struct stat there { };
+    return ::fstat(fd, &held) == 0 && ::lstat(path, &there) == 0 && held.st_dev == there.st_dev
+        && held.st_ino == there.st_ino;
 }
 
 int16_t clampToInt16(int64_t value)
@@ -492,17 +528,32 @@ bool ORPSong::writeToFile(const std::filesystem::path& path, rp::Error* error) c
     // Written aside and renamed over the old file, so a failure never leaves a half-written song.
     std::filesystem::path folder
         = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
-    std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
+    // The file aside is locked while this save runs, so that a later save can tell the leftovers of
+    // a killed save from the file of one still running, and remove them.
+    const std::string prefix = "." + path.filename().string() + ".";
+    removeAbandonedSaveFiles(folder, prefix);
     auto fail = [&](int errorNumber) {
         if (error)
             *error = rp::Error::posix(errorNumber, path.string());
         return false;
     };
+    std::vector<char> name;
+    int fd = -1;
+    for (int attempt = 0; attempt < 10 && fd < 0; ++attempt) {
+        std::string pattern = (folder / (prefix + "XXXXXX")).string();
+        name.assign(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        fd = mkstemp(name.data());
+        if (fd < 0)
+            return fail(errno);
+        // Another save may have taken the new file for a leftover before it was locked.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !stillNames(fd, name.data())) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
     if (fd < 0)
-        return fail(errno);
+        return fail(EAGAIN);
     size_t written = 0;
     while (written < data.size()) {
         ssize_t n = ::write(fd, data.data() + written, data.size() - written);
@@ -557,9 +608,16 @@ ORPSongPtr ORPSong::songFromURL(const std::filesystem::path& path, rp::Error* er
 
     std::vector<uint8_t> bytes;
     {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, and only regular files: a named pipe or a device must not stall the reader.
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
             return fail(rp::Error::posix(errno, path.string()));
+        struct stat status { };
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            int saved = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+            ::close(fd);
+            return fail(rp::Error::posix(saved, path.string()));
+        }
         uint8_t buffer[65536];
         for (;;) {
             ssize_t n = ::read(fd, buffer, sizeof buffer);
