@@ -27,7 +27,11 @@ struct Scratch {
 
     Scratch()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "rp-fuzz-kit-XXXXXX").string();
+        // In memory where possible: the kit file is rewritten for every input.
+        const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0
+            ? std::filesystem::path("/dev/shm")
+            : std::filesystem::temp_directory_path();
+        std::string pattern = (base / "rp-fuzz-kit-XXXXXX").string();
         root = ::mkdtemp(pattern.data());
         bundle = root / "Fuzz.rpkit";
         std::filesystem::create_directories(bundle / "Sounds");
@@ -49,6 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static Scratch scratch;
     {
+        // A new file each time: truncating and rewriting one makes some file systems flush it.
+        std::error_code ignored;
+        std::filesystem::remove(scratch.bundle / "Fuzz.rpkit", ignored);
         std::ofstream out(scratch.bundle / "Fuzz.rpkit", std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
