@@ -1,0 +1,89 @@
+#include "MIDIFileTestSupport.h"
+#include "foundation/Logger.h"
+#include "player/StandardMIDIFile.h"
+
+#include <fstream>
+#include <limits>
+
+using namespace rp::test;
+
+namespace {
+
+TEST(MIDIFileWriter, EventsAtEqualTicksAndLongDeltasReadBack)
+{
+    RP_REQUIRE_MIDICSV();
+    TempDir dir;
+    rp::StandardMIDIFile file;
+    const size_t notes = file.addTrack();
+    // Added out of order: a note ending where the next of the same key starts must be switched
+    // off before the new one sounds; tempo and signature precede notes at the same tick.
+    file.addNote(notes, 1.0, 9, 36, 90, 0, 1.0);
+    file.addNote(notes, 0.0, 9, 36, 80, 0, 1.0);
+    file.addTempoEvent(0, 1.0, 400000);
+    file.addTimeSignatureEvent(0, 1.0, 3, 4);
+    // A far-away event needs a four-byte delta (more than 2^21 ticks); one beyond what four bytes
+    // hold (2^28 ticks) needs a bridge.
+    file.addNote(notes, 5000.0, 1, 60, 64, 10, 0.5);
+    file.addTextEvent(0, 40000.0, rp::StandardMIDIFile::kMetaText, "late");
+    // Out-of-range and non-finite values are kept within the file's fields.
+    file.addTempoEvent(0, -3.0, 0);
+    file.addNote(notes, std::numeric_limits<double>::quiet_NaN(), 200, 200, 200, 200, -1.0);
+
+    const auto path = dir / "writer.mid";
+    ASSERT_TRUE(file.writeToFile(path));
+    const auto records = readMidiCsv(path);
+    std::vector<std::string> track2;
+    for (const auto& record : records) {
+        if (record.track == 2 && record.type.rfind("Note_", 0) == 0) {
+            std::string line = std::to_string(record.tick) + " " + record.type;
+            for (const auto& field : record.fields)
+                line += " " + field;
+            track2.push_back(line);
+        }
+    }
+    EXPECT_EQ(track2,
+        (std::vector<std::string> { "0 Note_on_c 9 36 80", "0 Note_on_c 15 127 127",
+            "1 Note_off_c 15 127 127", "15360 Note_off_c 9 36 0", "15360 Note_on_c 9 36 90",
+            "30720 Note_off_c 9 36 0", "76800000 Note_on_c 1 60 64", "76807680 Note_off_c 1 60 10" }));
+    const auto tempos = recordsOfType(records, "Tempo");
+    ASSERT_EQ(tempos.size(), 2u);
+    EXPECT_EQ(tempos[0].tick, 0);
+    EXPECT_EQ(tempos[0].number(0), 1);
+    EXPECT_EQ(tempos[1].tick, 15360);
+    EXPECT_EQ(tempos[1].number(0), 400000);
+    const auto texts = recordsOfType(records, "Text_t");
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back().tick, 40000LL * 15360);
+    EXPECT_EQ(texts.back().fields[0], "late");
+    const auto endTracks = recordsOfType(records, "End_track");
+    ASSERT_EQ(endTracks.size(), 2u);
+    EXPECT_EQ(endTracks[1].tick, 76807680);
+}
+
+TEST(MIDIFileWriter, WritingReplacesWholeFilesOrNothing)
+{
+    TempDir dir;
+    const auto path = dir / "song.mid";
+    {
+        std::ofstream(path) << "an older file, longer than the new one will be ......................"
+                               "................................................................";
+    }
+    rp::StandardMIDIFile file;
+    file.addTextEvent(0, 0, rp::StandardMIDIFile::kMetaText, "x");
+    ASSERT_TRUE(file.writeToFile(path));
+    const std::vector<uint8_t> bytes = file.bytes();
+    EXPECT_EQ(readFileBytes(path), std::vector<unsigned char>(bytes.begin(), bytes.end()));
+    // Header, tempo track with the text and the end of track, the bytes counted in the chunk.
+    const std::vector<unsigned char> expected = { 'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 0x3C, 0x00, 'M',
+        'T', 'r', 'k', 0, 0, 0, 9, 0, 0xFF, 0x01, 1, 'x', 0, 0xFF, 0x2F, 0 };
+    EXPECT_EQ(readFileBytes(path), expected);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    // A folder that does not exist: false, logged, nothing left behind.
+    rp::LogCapture log;
+    EXPECT_FALSE(file.writeToFile(dir / "missing" / "song.mid"));
+    EXPECT_TRUE(log.contains("StandardMIDIFile: error"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+} // namespace
