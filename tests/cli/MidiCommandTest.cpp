@@ -1,4 +1,4 @@
-#include "midi/JackTestServer.h"
+#include "support/JackTestServer.h"
 #include "midi/MIDIBackend.h"
 #include "support/TestSupport.h"
 

@@ -1,5 +1,5 @@
 #include "midi/JackMIDIBackend.h"
-#include "midi/JackTestServer.h"
+#include "support/JackTestServer.h"
 #include "midi/KWMIDIEndpointDescriptor.h"
 #include "midi/KWMIDIManager.h"
 #include "midi/MidiTestSupport.h"

@@ -1,0 +1,6 @@
+#include "player/ORPPlayerEditor.h"
+
+const std::string ORPPatternEditorPatternSelectionChangedNotification
+    = "ORPPatternEditorPatternSelectionChangedNotification";
+const std::string ORPPatternEditorInsertionPointMovedNotification
+    = "ORPPatternEditorInsertionPointMovedNotification";

@@ -1,0 +1,127 @@
+#pragma once
+
+// Helpers for the player tests: drums with synthetic click sounds, bars built from (drum, place,
+// velocity) hits, an editor stand-in, a recording progress display and a private defaults store.
+
+#include "audio/OAOutputTestSupport.h"
+#include "foundation/RunLoop.h"
+#include "kit/KitTestSupport.h"
+#include "model/ORPPattern.h"
+#include "player/ORPPlayer.h"
+
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+namespace rp::test {
+
+constexpr int kClickRate = 44100;
+
+// A mono click at 44.1 kHz: `peak` on its first frame, `tail` on every other one, `frames` long.
+// The first frame marks where a hit starts; the tail shows how long it rang.
+inline OASoundPtr makeClick(
+    const TempDir& dir, const std::string& name, size_t frames, float peak = 0.5f, float tail = 0.125f)
+{
+    std::vector<float> samples(frames, tail);
+    samples[0] = peak;
+    const auto path = dir / (name + ".wav");
+    writeFloatWav(path, kClickRate, { samples });
+    return OASound::soundWithContentsOfURL(path);
+}
+
+inline ORPDrumPtr makeClickDrum(const TempDir& dir, const std::string& group, const std::string& type,
+    const std::string& variant, size_t frames, float peak = 0.5f)
+{
+    auto drum = makeDrum(group, type, variant);
+    drum->setSound(makeClick(dir, group + "-" + type + "-" + variant, frames, peak));
+    return drum;
+}
+
+struct Hit {
+    ORPDrumPtr drum;
+    float place;
+    float velocity = 1.0f;
+};
+
+// One bar of `seconds` (4/4) with the hits, as an instance without a playlist entry.
+inline ORPPatternInstancePtr makeBar(float seconds, const std::vector<Hit>& hits)
+{
+    auto pattern = ORPPattern::pattern();
+    pattern->setBpm(4.0f * 60.0f / seconds, 4.0f);
+    for (const auto& hit : hits) {
+        pattern->addEventWithDrum(hit.drum, hit.velocity, hit.place);
+    }
+    return ORPPatternInstance::initWithPattern(pattern, nullptr);
+}
+
+class TestEditor : public ORPPlayerEditor {
+public:
+    bool hasSelection() const override { return !selected.empty(); }
+    std::vector<ORPPatternInstancePtr> selectedPatternInstances() const override { return selected; }
+    std::vector<ORPPatternInstancePtr> patternInstances() const override { return bars; }
+    uint64_t insertionPointIndex() const override { return index; }
+    float insertionPointPlace() const override { return place; }
+
+    std::vector<ORPPatternInstancePtr> bars;
+    std::vector<ORPPatternInstancePtr> selected;
+    uint64_t index = 0;
+    float place = 0;
+};
+
+// Records the progress calls (all on the main thread) and can act inside them.
+class RecordingProgress : public ORPExportProgress {
+public:
+    void playerWillExportFilename(const std::string& path) override
+    {
+        EXPECT_TRUE(RunLoop::main().isMainThread());
+        files.push_back(path);
+        if (onFile) {
+            onFile(path);
+        }
+    }
+    void playerIsExportingPatternInstance(const ORPPatternInstancePtr& instance) override
+    {
+        EXPECT_TRUE(RunLoop::main().isMainThread());
+        instances.push_back(instance);
+    }
+    void playerDidFinishExport(bool wasCanceled) override
+    {
+        finished = true;
+        canceled = wasCanceled;
+    }
+
+    std::vector<std::string> files;
+    std::vector<ORPPatternInstancePtr> instances;
+    std::function<void(const std::string&)> onFile;
+    bool finished = false;
+    bool canceled = false;
+};
+
+// The export request for a float WAVE file at 44.1 kHz, stereo unless told.
+inline ORPExportRequest floatWaveRequest(const std::filesystem::path& path, uint32_t channels = 2)
+{
+    ORPExportRequest request;
+    request.fileType = kAudioFileWAVEType;
+    request.streamDescription = AudioStreamBasicDescription::canonicalFloat(kClickRate, channels);
+    request.streamDescription.mFormatFlags &= ~kAudioFormatFlagIsNonInterleaved;
+    request.path = path.string();
+    return request;
+}
+
+// Runs the main loop until the export's thread has finished and its progress display closed.
+inline bool waitForExport(ORPPlayer& player, RecordingProgress* progress = nullptr, double timeout = 60)
+{
+    return RunLoop::main().runUntil(
+        [&] { return !player.isExporting() && (!progress || progress->finished); }, timeout);
+}
+
+// The first frame at or after `from` where the sample differs from zero; the size when none.
+inline size_t nextSound(const std::vector<float>& samples, size_t from = 0)
+{
+    while (from < samples.size() && samples[from] == 0.0f) {
+        ++from;
+    }
+    return from;
+}
+
+} // namespace rp::test
