@@ -1,0 +1,49 @@
+#pragma once
+
+// Opening a song for the command line as the song window does: the song, then its kit (the stored
+// location, then a kit of the same name beside the song file, or the one given), then every drum
+// of the song bound to a drum of that kit.
+
+#include "foundation/Error.h"
+#include "foundation/PropertyValue.h"
+#include "kit/ORPDrumKit.h"
+#include "model/ORPSong.h"
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <vector>
+
+namespace rp::cli {
+
+struct SongWithKit {
+    ORPSongPtr song;
+    ORPDrumKitPtr kit;
+    std::filesystem::path kitURL;
+    // Drums of the song no kit drum matched: their events keep them (default sound, stored MIDI).
+    std::vector<ORPDrumPtr> unmatchedDrums;
+};
+
+// The key of the remembered drum mappings: type name -> variant name -> choices, newest first, each
+// a dictionary with "type", "variant" and "date".
+inline constexpr const char* kReconcileCacheKey = "RPReconcileCacheByType";
+
+// The kit's drum standing for `drum`: same type and variant name (exactly, else ignoring case),
+// else the newest remembered choice of `cache` that names a drum of the kit. Null when none.
+ORPDrumPtr matchingKitDrum(const ORPDrumKit& kit, const ORPDrum& drum, const PropertyDictionary* cache);
+
+// Gives every event of the song's patterns its kit drum and the song the kit. Returns the drums
+// that found no match (their events keep them), in order of first use.
+std::vector<ORPDrumPtr> bindSongToKit(ORPSong& song, const ORPDrumKitPtr& kit,
+    const std::filesystem::path& kitURL, const PropertyDictionary* cache);
+
+// Reads the song at `songPath` and binds it to its kit (`kitPath` when given). Warnings (a kit
+// that did not load, drums without a match) go to `warnings`. None with `error` set when the song
+// cannot be read (1000, 1001) or no kit loads (1002).
+std::optional<SongWithKit> loadSongWithKit(const std::filesystem::path& songPath,
+    const std::optional<std::filesystem::path>& kitPath, std::ostream& warnings, Error& error);
+
+// The error's texts, one to a line, after the program's name.
+void printError(std::ostream& out, const Error& error);
+
+} // namespace rp::cli
