@@ -27,7 +27,7 @@ struct Line {
     const char* steps;
 };
 
-struct BarSpec {
+struct BarPlan {
     int16_t top;
     int16_t bottom;
     float bpm; // counted in the usual beat basis of the time signature (dotted quarters in 6/8)
@@ -43,12 +43,12 @@ public:
 
     bool failed() const { return failed_; }
 
-    ORPPatternPtr bar(const BarSpec& spec)
+    ORPPatternPtr bar(const BarPlan& plan)
     {
         auto pattern = ORPPattern::pattern();
-        pattern->setTimeSignatureTop(spec.top, spec.bottom);
-        pattern->setBpm(spec.bpm, ORPPattern::beatBasisForTimeSignatureTop(spec.top, spec.bottom));
-        for (const auto& line : spec.lines) {
+        pattern->setTimeSignatureTop(plan.top, plan.bottom);
+        pattern->setBpm(plan.bpm, ORPPattern::beatBasisForTimeSignatureTop(plan.top, plan.bottom));
+        for (const auto& line : plan.lines) {
             auto drum = kit_->drumWithTypeName(line.type, line.variant);
             if (!drum) {
                 std::fprintf(stderr, "make-example-song: the kit has no %s (%s)\n", line.type, line.variant);
@@ -67,13 +67,13 @@ public:
         return pattern;
     }
 
-    ORPSectionPtr section(const std::string& name, const std::vector<BarSpec>& bars)
+    ORPSectionPtr section(const std::string& name, const std::vector<BarPlan>& bars)
     {
         auto section = ORPSection::section();
         section->setName(name);
         std::vector<ORPPatternPtr> patterns;
-        for (const auto& spec : bars)
-            patterns.push_back(bar(spec));
+        for (const auto& plan : bars)
+            patterns.push_back(bar(plan));
         section->insertPatterns(patterns, 0);
         return section;
     }
