@@ -89,8 +89,16 @@ JackMIDIBackend::~JackMIDIBackend()
     delivery_.join();
     {
         std::lock_guard lock(mutex_);
-        for (size_t i = 0; i < kMaxPorts; ++i) {
-            slots_[i].port.store(nullptr, std::memory_order_release);
+        // Output buffers are emptied for a cycle or two before the callback lets go of the ports:
+        // a buffer left as it was would send its last events again until the client is gone.
+        for (auto& slot : slots_) {
+            slot.silenced.store(true, std::memory_order_release);
+        }
+        if (activated_) {
+            waitCycles(2, 0.5);
+        }
+        for (auto& slot : slots_) {
+            slot.port.store(nullptr, std::memory_order_release);
         }
     }
     if (activated_) {
@@ -221,6 +229,9 @@ int JackMIDIBackend::process(jack_nframes_t frames)
         }
 
         jack_midi_clear_buffer(buffer);
+        if (slot.silenced.load(std::memory_order_acquire)) {
+            continue;
+        }
         Pending& pending = *slot.pending;
         while (pending.freeCount > 0) {
             const Event* next = slot.ring->front();
@@ -341,9 +352,16 @@ void JackMIDIBackend::deliverInput()
 void JackMIDIBackend::releaseSlotLocked(size_t index)
 {
     Slot& slot = slots_[index];
+    if (slot.output.load(std::memory_order_relaxed)) {
+        // First an empty buffer for a cycle or two, so that the last events are not sent again
+        // once the process callback stops looking at the port.
+        slot.silenced.store(true, std::memory_order_release);
+        waitCycles(2, 0.5);
+    }
     slot.port.store(nullptr, std::memory_order_release);
     // Two cycles later the process callback no longer touches the port.
     waitCycles(2, 0.5);
+    slot.silenced.store(false, std::memory_order_relaxed);
     if (alive_ && slot.registered != nullptr) {
         jack_port_unregister(client_, slot.registered);
     }

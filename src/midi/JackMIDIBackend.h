@@ -72,6 +72,9 @@ private:
     struct Slot {
         std::atomic<jack_port_t*> port { nullptr }; // what the process callback sees
         std::atomic<bool> output { false };
+        // An output port being closed: its buffer is still emptied every cycle (JACK would
+        // otherwise deliver the last cycle's events again) but nothing new is written.
+        std::atomic<bool> silenced { false };
         std::atomic<uint16_t> generation { 0 };
         std::unique_ptr<MIDIEventRing<Event>> ring; // output only
         std::unique_ptr<Pending> pending; // output only; process thread only

@@ -41,7 +41,6 @@ TEST(PlayCommand, PlaysTheSongOrItsBarsUntilTheyHaveSounded)
     ASSERT_EQ(f.cli("play --device null --bars 2-2 " + quoted(song), &output, &errors), 0) << errors;
     elapsed = secondsSince(start);
     EXPECT_GE(elapsed, 1.0);
-    EXPECT_LT(elapsed, 2.0 + 5.0);
     EXPECT_NE(output.find("(1 bar,"), std::string::npos) << output;
 }
 
@@ -106,10 +105,6 @@ TEST(PlayCommand, PlaysThroughJackAndSendsTheNotesToAMIDIDestination)
     EXPECT_NE(output.find("MIDI to rpdump"), std::string::npos) << output;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // Two kicks: channel 10, note 36, velocity 100 x hit 1.0 x song level 0.8, and their note-offs.
-    auto readDump = [&] {
-        const auto bytes = readFileBytes(dumpFile);
-        return std::string(bytes.begin(), bytes.end());
-    };
     std::ifstream in(dumpFile);
     std::string line;
     int noteOns = 0;
@@ -119,10 +114,8 @@ TEST(PlayCommand, PlaysThroughJackAndSendsTheNotesToAMIDIDestination)
         noteOffs += line.find("89 24 40") != std::string::npos;
     }
     EXPECT_EQ(noteOns, 2);
-    // Now and then JACK delivers the last note-off a second time one period later (seen in the MIDI
-    // layer, not the player): at least one note-off per note is what matters here.
-    EXPECT_GE(noteOffs, 2) << readDump();
-    EXPECT_LE(noteOffs, 3) << readDump();
+    // Exactly one each: a port closed right after its last event must not send it again.
+    EXPECT_EQ(noteOffs, 2);
 }
 
 } // namespace
