@@ -12,16 +12,10 @@
 #include <plist/plist.h>
 
 using namespace rp::keyed;
+using rp::keyed::test::dictionaryOf;
 using rp::keyed::test::samePlist;
 
 namespace {
-
-PlistValue dictionaryOf(std::vector<std::pair<std::string, PlistValue>> entries)
-{
-    PlistValue dictionary = PlistValue::makeDictionary();
-    dictionary.entries = std::move(entries);
-    return dictionary;
-}
 
 std::string hex(const std::vector<uint8_t>& bytes)
 {

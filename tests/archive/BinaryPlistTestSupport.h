@@ -9,6 +9,13 @@
 
 namespace rp::keyed::test {
 
+inline PlistValue dictionaryOf(std::vector<std::pair<std::string, PlistValue>> entries)
+{
+    PlistValue dictionary = PlistValue::makeDictionary();
+    dictionary.entries = std::move(entries);
+    return dictionary;
+}
+
 // Compares two property lists exactly: kinds, values, reals bit for bit (NaN equals NaN, 0.0
 // and -0.0 differ), reals' stored widths unless `ignoreRealWidth`, entries in order.
 inline ::testing::AssertionResult samePlist(

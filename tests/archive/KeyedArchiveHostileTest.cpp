@@ -2,7 +2,6 @@
 #include "KeyedArchiveTestClasses.h"
 #include "archive/KeyedArchivePlist.h"
 
-#include <chrono>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -143,18 +142,10 @@ TEST_F(KeyedArchiveHostileTest, DeepNestingIsRefusedNotOverflowed)
     EXPECT_NE(decodeError(rawBinaryPlist(raw)).find("nested too deeply"), std::string::npos);
 }
 
-TEST_F(KeyedArchiveHostileTest, ReferenceCyclesAndSharingBombsAreRefused)
+// Cycles and expansion bombs in the property list itself are the reader's (BinaryPlistTest);
+// here an object reaches itself through its own keys.
+TEST_F(KeyedArchiveHostileTest, ObjectsThatHoldThemselvesAreRefused)
 {
-    // An array that contains itself.
-    decodeError(rawBinaryPlist({ arrayOfRefs({ 0 }) }));
-    // 30 levels of [next, next]: a few hundred bytes that would expand to 2^30 nodes.
-    std::vector<std::vector<uint8_t>> raw;
-    for (uint32_t i = 0; i < 30; ++i)
-        raw.push_back(arrayOfRefs({ i + 1, i + 1 }));
-    raw.push_back({ 0x08 });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(decodeError(rawBinaryPlist(raw)).find("expand"), std::string::npos);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     // An object that holds itself through its factory.
     PlistValue self = PlistValue::makeDictionary();
     self.set("$class", PlistValue::makeUid(2));
@@ -205,13 +196,6 @@ TEST_F(KeyedArchiveHostileTest, ReferencesOutOfRangeAndMalformedArchivesAreRefus
     // Lengths far beyond the file: a data object claiming 2^62 bytes, an array of 2^40 items.
     decodeError(rawBinaryPlist({ { 0x4F, 0x13, 0x40, 0, 0, 0, 0, 0, 0, 0 } }));
     decodeError(rawBinaryPlist({ { 0xAF, 0x13, 0, 0, 0x01, 0, 0, 0, 0, 0 } }));
-    // A trailer whose offset table lies outside the file, and an object offset past the table.
-    auto bytes = rawBinaryPlist({ { 0x08 } });
-    bytes[bytes.size() - 1] = 0xFF;
-    decodeError(bytes);
-    bytes = rawBinaryPlist({ { 0x08 } });
-    bytes[9 + 7] = 0xF0;
-    decodeError(bytes);
 }
 
 TEST_F(KeyedArchiveHostileTest, TruncatedAndCorruptedArchivesNeverCrash)

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace rp;
@@ -123,12 +122,7 @@ TEST_F(KeyedArchiveTest, ValuesAreStoredAsThePlatformStoresThem)
     EXPECT_TRUE(contains(bytes, { 0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFB }));
     EXPECT_TRUE(contains(bytes, { 0x23, 0x3F, 0xB9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A }));
     EXPECT_TRUE(contains(bytes, { 0x09 }));
-    // The platform's header and the archive's top-level keys.
-    ASSERT_GT(bytes.size(), 8u);
-    EXPECT_EQ(std::memcmp(bytes.data(), "bplist00", 8), 0);
-    for (const char* key :
-        { "$archiver", "NSKeyedArchiver", "$top", "$objects", "$null", "$classes", "$classname" })
-        EXPECT_TRUE(contains(bytes, std::vector<uint8_t>(key, key + std::strlen(key)))) << key;
+    // The archive's layout is checked by plistlib in KeyedArchivePythonTest.
 }
 
 TEST_F(KeyedArchiveTest, SharedAndConditionalObjects)

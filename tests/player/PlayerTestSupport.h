@@ -97,12 +97,12 @@ public:
     bool canceled = false;
 };
 
-// The export request for a float WAVE file at 44.1 kHz, stereo unless told.
-inline ORPExportRequest floatWaveRequest(const std::filesystem::path& path, uint32_t channels = 2)
+// The export request for a stereo float WAVE file at 44.1 kHz.
+inline ORPExportRequest floatWaveRequest(const std::filesystem::path& path)
 {
     ORPExportRequest request;
     request.fileType = kAudioFileWAVEType;
-    request.streamDescription = AudioStreamBasicDescription::canonicalFloat(kClickRate, channels);
+    request.streamDescription = AudioStreamBasicDescription::canonicalFloat(kClickRate, 2);
     request.streamDescription.mFormatFlags &= ~kAudioFormatFlagIsNonInterleaved;
     request.path = path.string();
     return request;
@@ -113,15 +113,6 @@ inline bool waitForExport(ORPPlayer& player, RecordingProgress* progress = nullp
 {
     return RunLoop::main().runUntil(
         [&] { return !player.isExporting() && (!progress || progress->finished); }, timeout);
-}
-
-// The first frame at or after `from` where the sample differs from zero; the size when none.
-inline size_t nextSound(const std::vector<float>& samples, size_t from = 0)
-{
-    while (from < samples.size() && samples[from] == 0.0f) {
-        ++from;
-    }
-    return from;
 }
 
 } // namespace rp::test
