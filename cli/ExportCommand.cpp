@@ -236,24 +236,13 @@ int runExport(const ExportOptions& options)
         request.streamDescription = description;
     }
 
-    rp::Error error;
-    auto loaded = rp::cli::loadSongWithKit(options.song,
-        options.kit.empty() ? std::nullopt : std::optional<std::filesystem::path>(options.kit), std::cerr,
-        error);
-    if (!loaded) {
-        rp::cli::printError(std::cerr, error);
+    auto songBars = rp::cli::loadSongBars(options.song, options.kit, options.bars);
+    if (!songBars) {
         return 1;
     }
-    auto instances = ORPPatternInstance::instancesForPlaylist(*loaded->song);
-    std::optional<std::pair<size_t, size_t>> bars;
-    if (!options.bars.empty()) {
-        std::string problem;
-        bars = rp::cli::parseBarRange(options.bars, instances.size(), problem);
-        if (!bars) {
-            std::cerr << "rattlepan-cli: " << problem << '\n';
-            return 1;
-        }
-    }
+    const auto& loaded = songBars->loaded;
+    auto& instances = songBars->instances;
+    const auto& bars = songBars->bars;
     const rp::cli::SongPlayerEditor editor(std::move(instances), bars);
     const auto& toExport = editor.barsToRender();
     if (toExport.empty()) {
@@ -263,10 +252,10 @@ int runExport(const ExportOptions& options)
 
     // The whole song carries its title and notes; a run of bars is titled after the song file.
     const std::string fileName = std::filesystem::path(options.song).stem().string();
-    std::optional<std::string> title = loaded->song->name();
+    std::optional<std::string> title = loaded.song->name();
     if (bars)
         title = fileName + " (bars " + options.bars + ")";
-    const std::optional<std::string> notes = loaded->song->notes();
+    const std::optional<std::string> notes = loaded.song->notes();
 
     // Export renders as fast as it can; no sound device is needed.
     auto player = ORPPlayer::init(AudioDeviceKind::Null);
@@ -274,13 +263,13 @@ int runExport(const ExportOptions& options)
         std::cerr << "rattlepan-cli: the renderer could not be made\n";
         return 1;
     }
-    player->setMasterLevel(loaded->song->masterLevel());
+    player->setMasterLevel(loaded.song->masterLevel());
 
     auto progress = std::make_shared<CommandLineExportProgress>(toExport.size());
     StandardErrorPrompt prompt;
     rp::cli::InterruptFlag interrupt;
     player->exportPatternInstances(
-        toExport, mode, loaded->kit, title, notes, fileName, request, prompt, progress);
+        toExport, mode, loaded.kit, title, notes, fileName, request, prompt, progress);
     if (!player->isExporting() && !progress->finished()) {
         std::cerr << "rattlepan-cli: nothing was exported\n";
         return 1;

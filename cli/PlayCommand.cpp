@@ -114,24 +114,13 @@ int runPlay(const PlayOptions& options)
     if (!options.device.empty())
         device = audioDeviceKindFromString(options.device);
 
-    rp::Error error;
-    auto loaded = rp::cli::loadSongWithKit(options.song,
-        options.kit.empty() ? std::nullopt : std::optional<std::filesystem::path>(options.kit), std::cerr,
-        error);
-    if (!loaded) {
-        rp::cli::printError(std::cerr, error);
+    auto songBars = rp::cli::loadSongBars(options.song, options.kit, options.bars);
+    if (!songBars) {
         return 1;
     }
-    auto instances = ORPPatternInstance::instancesForPlaylist(*loaded->song);
-    std::optional<std::pair<size_t, size_t>> bars;
-    if (!options.bars.empty()) {
-        std::string problem;
-        bars = rp::cli::parseBarRange(options.bars, instances.size(), problem);
-        if (!bars) {
-            std::cerr << "rattlepan-cli: " << problem << '\n';
-            return 1;
-        }
-    }
+    const auto& loaded = songBars->loaded;
+    auto& instances = songBars->instances;
+    const auto& bars = songBars->bars;
     if (instances.empty()) {
         std::cerr << "rattlepan-cli: the song's playlist has no bars to play\n";
         return 1;
@@ -180,18 +169,18 @@ int runPlay(const PlayOptions& options)
     const AudioDeviceKind wanted = device.value_or(AudioDevice::defaultKind());
     if (wanted != AudioDeviceKind::Null && player->speakerOutput()->deviceKind() == AudioDeviceKind::Null)
         std::cout << "No audio device could be opened: playing into the null device (silent).\n";
-    player->setMasterLevel(loaded->song->masterLevel());
+    player->setMasterLevel(loaded.song->masterLevel());
     player->setMonophonic(options.mono);
     player->setPatternEditor(editor);
     if (destination)
         player->setMIDIDestination(destination);
-    const auto used = loaded->song->drumsCurrentlyInUse();
+    const auto used = loaded.song->drumsCurrentlyInUse();
     player->precacheWaveformsForDrums(std::vector<ORPDrumPtr>(used.begin(), used.end()));
 
     const auto& toPlay = editor->barsToRender();
-    std::cout << "Playing " << (loaded->song->name().empty() ? options.song : loaded->song->name()) << " ("
+    std::cout << "Playing " << (loaded.song->name().empty() ? options.song : loaded.song->name()) << " ("
               << toPlay.size() << (toPlay.size() == 1 ? " bar" : " bars") << ", kit '"
-              << loaded->kit->kitName() << "') on " << player->speakerOutput()->deviceName()
+              << loaded.kit->kitName() << "') on " << player->speakerOutput()->deviceName()
               << (options.loop ? ", looping" : "")
               << (destination ? ", MIDI to " + destination->displayName() : std::string()) << '\n'
               << std::flush;

@@ -1,9 +1,11 @@
 #include "SongKitLoader.h"
 
+#include "SongPlayerEditor.h"
 #include "foundation/UserDefaults.h"
 #include "kit/ORPUserDefaults.h"
 #include "model/ORPPattern.h"
 
+#include <iostream>
 #include <map>
 #include <ostream>
 
@@ -140,6 +142,29 @@ std::optional<SongWithKit> loadSongWithKit(const std::filesystem::path& songPath
     for (const auto& drum : result.unmatchedDrums) {
         warnings << "rattlepan-cli: no drum of kit '" << result.kit->kitName() << "' matches "
                  << drum->compositeName() << "; it plays the default sound\n";
+    }
+    return result;
+}
+
+std::optional<SongBars> loadSongBars(
+    const std::string& songPath, const std::string& kitPath, const std::string& barRange)
+{
+    Error error;
+    auto loaded = loadSongWithKit(songPath,
+        kitPath.empty() ? std::nullopt : std::optional<std::filesystem::path>(kitPath), std::cerr, error);
+    if (!loaded) {
+        printError(std::cerr, error);
+        return std::nullopt;
+    }
+    auto instances = ORPPatternInstance::instancesForPlaylist(*loaded->song);
+    SongBars result { std::move(*loaded), std::move(instances), std::nullopt };
+    if (!barRange.empty()) {
+        std::string problem;
+        result.bars = parseBarRange(barRange, result.instances.size(), problem);
+        if (!result.bars) {
+            std::cerr << "rattlepan-cli: " << problem << '\n';
+            return std::nullopt;
+        }
     }
     return result;
 }

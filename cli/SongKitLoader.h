@@ -7,11 +7,14 @@
 #include "foundation/Error.h"
 #include "foundation/PropertyValue.h"
 #include "kit/ORPDrumKit.h"
+#include "model/ORPPatternInstance.h"
 #include "model/ORPSong.h"
 
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace rp::cli {
@@ -42,6 +45,19 @@ std::vector<ORPDrumPtr> bindSongToKit(ORPSong& song, const ORPDrumKitPtr& kit,
 // cannot be read (1000, 1001) or no kit loads (1002).
 std::optional<SongWithKit> loadSongWithKit(const std::filesystem::path& songPath,
     const std::optional<std::filesystem::path>& kitPath, std::ostream& warnings, Error& error);
+
+// What `play` and `export` start from: the song bound to its kit, its playlist laid out bar by bar,
+// and the chosen bars (1-based, inclusive; none = all).
+struct SongBars {
+    SongWithKit loaded;
+    std::vector<ORPPatternInstancePtr> instances;
+    std::optional<std::pair<size_t, size_t>> bars;
+};
+
+// Loads the song with its kit and reads `--bars`; prints what went wrong to standard error and
+// returns none when either fails.
+std::optional<SongBars> loadSongBars(
+    const std::string& songPath, const std::string& kitPath, const std::string& barRange);
 
 // The error's texts, one to a line, after the program's name.
 void printError(std::ostream& out, const Error& error);
