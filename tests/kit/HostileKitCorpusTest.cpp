@@ -49,7 +49,7 @@ protected:
     }
 
     // No hostile file may make the reader allocate without bound.
-    void TearDown() override { EXPECT_LT(peakResidentMegabytes() - peakBefore, 256); }
+    void TearDown() override { EXPECT_LT(peakResidentMegabytes() - peakBefore, kPeakGrowthLimitMegabytes); }
 
     std::vector<uint8_t> withArchive(const std::vector<uint8_t>& keyedArchive) const
     {

@@ -44,7 +44,7 @@ protected:
     }
 
     // No hostile file may make the reader allocate without bound.
-    void TearDown() override { EXPECT_LT(peakResidentMegabytes() - peakBefore, 256); }
+    void TearDown() override { EXPECT_LT(peakResidentMegabytes() - peakBefore, kPeakGrowthLimitMegabytes); }
 
     // Two sections sharing drums, a playlist with repeats, the kit's location as bookmark and alias.
     ORPSongPtr makeSong()
