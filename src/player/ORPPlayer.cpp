@@ -98,6 +98,12 @@ std::vector<ORPPatternInstancePtr> ORPPlayer::instances() const
     return *instances_;
 }
 
+ORPPlayer::RunStart ORPPlayer::runStart() const
+{
+    std::lock_guard lock(stateMutex_);
+    return { instances_, startIndex_, startPlace_ };
+}
+
 uint64_t ORPPlayer::startIndex() const
 {
     std::lock_guard lock(stateMutex_);
@@ -322,15 +328,10 @@ bool ORPPlayer::getCurrentPatternInstance(ORPPatternInstancePtr& instance, float
     if (!isPlaying()) {
         return false;
     }
-    std::shared_ptr<const InstanceList> list;
-    uint64_t start;
-    float startAt;
-    {
-        std::lock_guard lock(stateMutex_);
-        list = instances_;
-        start = startIndex_;
-        startAt = startPlace_;
-    }
+    const RunStart run = runStart();
+    const auto& list = run.instances;
+    const uint64_t start = run.index;
+    const float startAt = run.place;
     if (list->empty()) {
         return false;
     }

@@ -132,6 +132,13 @@ public:
 private:
     using InstanceList = std::vector<ORPPatternInstancePtr>;
     struct AudioExportJob;
+    // The bars of the current run and where it starts, read together under the state lock.
+    struct RunStart {
+        std::shared_ptr<const InstanceList> instances;
+        uint64_t index = 0;
+        float place = 0;
+    };
+    RunStart runStart() const;
 
     ORPPlayer() = default;
 

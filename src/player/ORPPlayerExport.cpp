@@ -328,11 +328,7 @@ void ORPPlayer::exportMIDIThread(std::vector<std::pair<uint8_t, std::string>> me
         if (progress) {
             performForRenderer([&] { progress->playerWillExportFilename(path); });
         }
-        std::shared_ptr<const InstanceList> list;
-        {
-            std::lock_guard lock(stateMutex_);
-            list = instances_;
-        }
+        const std::shared_ptr<const InstanceList> list = runStart().instances;
         const auto soundFor = [this](const ORPDrumPtr& drum) { return soundForDrum(drum); };
         const rp::StandardMIDIFile file = ORPMIDIFileExport::build(
             *list, meta,

@@ -59,13 +59,8 @@ void raiseRendererThreadPriority()
 
 float ORPPlayer::maxDurationForEvtIndex(uint16_t evt, uint16_t patt, float bpmFactor, bool looping) const
 {
-    std::shared_ptr<const InstanceList> list;
-    {
-        std::lock_guard lock(stateMutex_);
-        list = instances_;
-    }
-    return maxDuration(
-        *list, evt, patt, bpmFactor, looping, [this](const ORPDrumPtr& drum) { return soundForDrum(drum); });
+    return maxDuration(*runStart().instances, evt, patt, bpmFactor, looping,
+        [this](const ORPDrumPtr& drum) { return soundForDrum(drum); });
 }
 
 float ORPPlayer::maxDuration(const InstanceList& instances, size_t evt, size_t patt, float bpmFactor,
@@ -216,15 +211,10 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
             speakerOutput_->silenceAndFlush();
         }
         rescheduledSemaphore_ = false;
-        std::shared_ptr<const InstanceList> list;
-        uint64_t startIndex;
-        float startPlace;
-        {
-            std::lock_guard lock(stateMutex_);
-            list = instances_;
-            startIndex = startIndex_;
-            startPlace = startPlace_;
-        }
+        const RunStart run = runStart();
+        const auto& list = run.instances;
+        const uint64_t startIndex = run.index;
+        const float startPlace = run.place;
         Wait state = Wait::Ready;
         bool looping = false;
         std::optional<size_t> lastWalked;
