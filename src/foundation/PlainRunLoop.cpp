@@ -24,7 +24,12 @@ constexpr double maximumSeconds = 1.0e9;
 } // namespace
 
 PlainRunLoop::PlainRunLoop()
-    : owner_(std::this_thread::get_id())
+    : PlainRunLoop(std::this_thread::get_id())
+{
+}
+
+PlainRunLoop::PlainRunLoop(std::thread::id owner)
+    : owner_(owner)
 {
 }
 

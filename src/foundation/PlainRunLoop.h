@@ -16,6 +16,7 @@ namespace rp {
 class PlainRunLoop final : public RunLoop {
 public:
     PlainRunLoop(); // bound to the constructing thread
+    explicit PlainRunLoop(std::thread::id owner);
     ~PlainRunLoop() override;
     PlainRunLoop(const PlainRunLoop&) = delete;
     PlainRunLoop& operator=(const PlainRunLoop&) = delete;

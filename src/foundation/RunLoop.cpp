@@ -3,6 +3,7 @@
 #include "foundation/NotificationQueue.h"
 #include "foundation/PlainRunLoop.h"
 
+#include <thread>
 #include <utility>
 
 namespace rp {
@@ -21,6 +22,10 @@ std::shared_ptr<RunLoop>& mainLoop()
     return loop;
 }
 
+// Static initialisation runs on the process's main thread. The main loop made on first use belongs
+// to that thread even when a worker (an export, a device callback) happens to ask for it first.
+const std::thread::id processMainThread = std::this_thread::get_id();
+
 // Queue handlers may enqueue again; a few rounds let such chains settle within the turn, the
 // bound keeps a handler that always re-enqueues from stalling the loop.
 constexpr int maxQueueRoundsPerTurn = 8;
@@ -32,7 +37,7 @@ RunLoop& RunLoop::main()
     std::lock_guard lock(mainMutex());
     auto& loop = mainLoop();
     if (!loop) {
-        loop = std::make_shared<PlainRunLoop>();
+        loop = std::make_shared<PlainRunLoop>(processMainThread);
     }
     return *loop;
 }

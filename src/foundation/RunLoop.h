@@ -16,8 +16,8 @@ class RunLoop {
 public:
     virtual ~RunLoop() = default;
 
-    // The main loop: the installed one, or a PlainRunLoop made on first use and bound to the thread
-    // that asked first.
+    // The main loop: the installed one, or a PlainRunLoop made on first use and bound to the process's
+    // main thread, whichever thread asked first.
     static RunLoop& main();
     // Installs a loop as the main one and binds it to the calling thread. Null drops the installed
     // loop; the next main() makes a fresh one.

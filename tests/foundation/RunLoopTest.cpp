@@ -106,6 +106,21 @@ TEST(RunLoop, MainLoopFlushesTheDefaultQueueAndRunsEndOfTurnHooks)
     rp::RunLoop::setMain(nullptr);
 }
 
+TEST(RunLoopThreads, AMainLoopFirstAskedForByAWorkerStillBelongsToTheMainThread)
+{
+    rp::RunLoop::setMain(nullptr);
+    bool workerSawMainThread = true;
+    std::thread worker([&] {
+        workerSawMainThread = rp::RunLoop::main().isMainThread();
+        rp::RunLoop::main().perform([] { });
+    });
+    worker.join();
+    EXPECT_FALSE(workerSawMainThread);
+    EXPECT_TRUE(rp::RunLoop::main().isMainThread());
+    EXPECT_TRUE(rp::RunLoop::main().runUntil([] { return true; }, 1));
+    rp::RunLoop::setMain(nullptr);
+}
+
 TEST(RunLoopThreads, PerformAndWaitRunsOnTheMainThreadAndReturnsAfterTheWork)
 {
     rp::PlainRunLoop loop;
