@@ -1,9 +1,11 @@
 #pragma once
 
 #include "archive/KeyedArchivePlist.h"
+#include "support/TestSupport.h"
 
 #include <bit>
 #include <ctime>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -16,105 +18,114 @@ inline PlistValue dictionaryOf(std::vector<std::pair<std::string, PlistValue>> e
     return dictionary;
 }
 
-// Compares two property lists exactly: kinds, values, reals bit for bit (NaN equals NaN, 0.0
-// and -0.0 differ), reals' stored widths unless `ignoreRealWidth`, entries in order.
-inline ::testing::AssertionResult samePlist(
-    const PlistValue& a, const PlistValue& b, bool ignoreRealWidth = false, const std::string& path = "$")
+// Short makers for the lists the tests build.
+inline PlistValue str(std::string text)
+{
+    return PlistValue::makeString(std::move(text));
+}
+inline PlistValue num(int64_t value)
+{
+    return PlistValue::makeInteger(value);
+}
+inline PlistValue uid(uint64_t value)
+{
+    return PlistValue::makeUid(value);
+}
+inline PlistValue arr(std::vector<PlistValue> items = {})
+{
+    return PlistValue::makeArray(std::move(items));
+}
+
+// An unambiguous text form of a property list: kinds, lengths, reals bit for bit (NaN equals
+// NaN, 0.0 and -0.0 differ), reals' stored widths unless `ignoreRealWidth`, entries in order.
+inline std::string describePlist(const PlistValue& v, bool ignoreRealWidth)
 {
     using Kind = PlistValue::Kind;
-    auto differ
-        = [&](const std::string& what) { return ::testing::AssertionFailure() << path << ": " << what; };
-    if (a.kind != b.kind)
-        return differ("kinds differ");
-    switch (a.kind) {
+    std::string out = std::to_string(static_cast<int>(v.kind)) + ":";
+    auto counted = [&](const std::string& text) { return std::to_string(text.size()) + "'" + text; };
+    switch (v.kind) {
     case Kind::Boolean:
-        return a.boolean == b.boolean ? ::testing::AssertionSuccess() : differ("booleans differ");
     case Kind::Integer:
     case Kind::Uid:
-        if (a.integer != b.integer)
-            return differ(std::to_string(a.integer) + " != " + std::to_string(b.integer));
-        return ::testing::AssertionSuccess();
+        return out + std::to_string(v.kind == Kind::Boolean ? v.boolean : v.integer);
     case Kind::Real:
-        if (!ignoreRealWidth && a.singlePrecision != b.singlePrecision)
-            return differ("real widths differ");
+        out += !ignoreRealWidth && v.singlePrecision ? "f" : "";
         [[fallthrough]];
     case Kind::Date:
-        if (std::bit_cast<uint64_t>(a.real) != std::bit_cast<uint64_t>(b.real))
-            return differ(std::to_string(a.real) + " != " + std::to_string(b.real));
-        return ::testing::AssertionSuccess();
+        return out + std::to_string(std::bit_cast<uint64_t>(v.real));
     case Kind::String:
-        return a.text == b.text ? ::testing::AssertionSuccess()
-                                : differ("'" + a.text + "' != '" + b.text + "'");
+        return out + counted(v.text);
     case Kind::Data:
-        return a.bytes == b.bytes ? ::testing::AssertionSuccess() : differ("data differ");
+        return out + counted(std::string(v.bytes.begin(), v.bytes.end()));
     case Kind::Array:
-        if (a.items.size() != b.items.size())
-            return differ("array lengths differ");
-        for (size_t i = 0; i < a.items.size(); ++i) {
-            if (auto r
-                = samePlist(a.items[i], b.items[i], ignoreRealWidth, path + "[" + std::to_string(i) + "]");
-                !r)
-                return r;
-        }
-        return ::testing::AssertionSuccess();
+        for (const auto& item : v.items)
+            out += describePlist(item, ignoreRealWidth) + ",";
+        return out + "]";
     case Kind::Dictionary:
-        if (a.entries.size() != b.entries.size())
-            return differ("dictionary sizes differ");
-        for (size_t i = 0; i < a.entries.size(); ++i) {
-            if (a.entries[i].first != b.entries[i].first)
-                return differ("key '" + a.entries[i].first + "' != '" + b.entries[i].first + "'");
-            if (auto r = samePlist(a.entries[i].second, b.entries[i].second, ignoreRealWidth,
-                    path + "." + a.entries[i].first);
-                !r)
-                return r;
-        }
-        return ::testing::AssertionSuccess();
+        for (const auto& [key, item] : v.entries)
+            out += counted(key) + "=" + describePlist(item, ignoreRealWidth) + ",";
+        return out + "}";
     }
-    return differ("unknown kind");
+    return out + "?";
+}
+
+// Compares two property lists exactly (see describePlist); a failure shows where they part.
+inline ::testing::AssertionResult samePlist(
+    const PlistValue& a, const PlistValue& b, bool ignoreRealWidth = false)
+{
+    const std::string x = describePlist(a, ignoreRealWidth), y = describePlist(b, ignoreRealWidth);
+    if (x == y)
+        return ::testing::AssertionSuccess();
+    const size_t at = std::mismatch(x.begin(), x.end(), y.begin(), y.end()).first - x.begin();
+    const size_t from = at < 40 ? 0 : at - 40;
+    return ::testing::AssertionFailure()
+        << "lists part at " << at << ": ..." << x.substr(from, 80) << " vs ..." << y.substr(from, 80);
 }
 
 // A keyed-archive-shaped list like a song's: `bars` pattern objects of 16 event objects each,
 // every event a dictionary with a class reference, a drum reference and two 4-byte reals.
 inline PlistValue songShapedArchive(int bars)
 {
-    std::vector<PlistValue> objects;
-    objects.reserve(2 + 17 * static_cast<size_t>(bars));
-    objects.push_back(PlistValue::makeString("$null"));
-    PlistValue description = PlistValue::makeDictionary();
-    description.set("$classname", PlistValue::makeString("Event"));
-    description.set("$classes",
-        PlistValue::makeArray({ PlistValue::makeString("Event"), PlistValue::makeString("NSObject") }));
-    objects.push_back(std::move(description));
+    std::vector<PlistValue> objects { str("$null"),
+        dictionaryOf(
+            { { "$classname", str("Event") }, { "$classes", arr({ str("Event"), str("NSObject") }) } }) };
     for (int bar = 0; bar < bars; ++bar) {
-        objects.push_back(PlistValue::makeDictionary());
-        PlistValue& pattern = objects.back();
-        pattern.entries.reserve(3);
-        pattern.entries.emplace_back("$class", PlistValue::makeUid(1));
-        pattern.entries.emplace_back("bpm", PlistValue::makeReal(100.0 + bar % 50));
-        pattern.entries.emplace_back("events", PlistValue::makeArray());
-        std::vector<PlistValue>& events = pattern.entries.back().second.items;
-        events.reserve(16);
+        std::vector<PlistValue> events;
         for (int e = 0; e < 16; ++e)
-            events.push_back(PlistValue::makeUid(objects.size() + static_cast<size_t>(e)));
+            events.push_back(uid(objects.size() + 1 + static_cast<size_t>(e)));
+        objects.push_back(dictionaryOf({ { "$class", uid(1) },
+            { "bpm", PlistValue::makeReal(100.0 + bar % 50) }, { "events", arr(std::move(events)) } }));
         for (int e = 0; e < 16; ++e) {
-            objects.push_back(PlistValue::makeDictionary());
-            auto& entries = objects.back().entries;
-            entries.reserve(4);
-            entries.emplace_back("$class", PlistValue::makeUid(1));
-            entries.emplace_back("drum", PlistValue::makeUid(1 + static_cast<uint64_t>(e % 12)));
-            entries.emplace_back("whenRatio", PlistValue::makeFloat(static_cast<float>(e) / 16.0f));
-            entries.emplace_back(
-                "velocity", PlistValue::makeFloat(static_cast<float>((bar * 16 + e) % 128) / 127.0f));
+            objects.push_back(dictionaryOf({ { "$class", uid(1) },
+                { "drum", uid(1 + static_cast<uint64_t>(e % 12)) },
+                { "whenRatio", PlistValue::makeFloat(static_cast<float>(e) / 16.0f) },
+                { "velocity", PlistValue::makeFloat(static_cast<float>((bar * 16 + e) % 128) / 127.0f) } }));
         }
     }
-    PlistValue top = PlistValue::makeDictionary();
-    top.set("root", PlistValue::makeUid(2));
-    PlistValue archive = PlistValue::makeDictionary();
-    archive.set("$version", PlistValue::makeInteger(100000));
-    archive.set("$archiver", PlistValue::makeString("NSKeyedArchiver"));
-    archive.set("$top", std::move(top));
-    archive.set("$objects", PlistValue::makeArray(std::move(objects)));
-    return archive;
+    return dictionaryOf({ { "$version", num(100000) }, { "$archiver", str("NSKeyedArchiver") },
+        { "$top", dictionaryOf({ { "root", uid(2) } }) }, { "$objects", arr(std::move(objects)) } });
+}
+
+// A binary property list assembled from raw object encodings whose references take `refSize`
+// bytes; offsets take 8 bytes; the top object is the first.
+inline std::vector<uint8_t> rawPlist(const std::vector<std::vector<uint8_t>>& objects, int refSize = 1)
+{
+    std::vector<uint8_t> out = { 'b', 'p', 'l', 'i', 's', 't', '0', '0' }, table;
+    auto put = [](std::vector<uint8_t>& to, uint64_t value) {
+        for (int shift = 56; shift >= 0; shift -= 8)
+            to.push_back(static_cast<uint8_t>(value >> shift));
+    };
+    for (const auto& object : objects) {
+        put(table, out.size());
+        out.insert(out.end(), object.begin(), object.end());
+    }
+    const uint64_t tableOffset = out.size();
+    out.insert(out.end(), table.begin(), table.end());
+    out.insert(out.end(), { 0, 0, 0, 0, 0, 0, 8, static_cast<uint8_t>(refSize) });
+    put(out, objects.size());
+    put(out, 0);
+    put(out, tableOffset);
+    return out;
 }
 
 // CPU seconds used by the calling thread (steadier than wall time on a busy machine).
@@ -124,5 +135,24 @@ inline double threadSeconds()
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
+
+// Base for tests that cross-check with Python's plistlib; skipped where python3 is missing.
+class PythonTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!rp::test::haveTool("python3"))
+            GTEST_SKIP() << "python3 not available";
+    }
+    // Runs `script` with the temporary folder as its first argument; returns its exit status.
+    int runPython(const std::string& script, std::string& output)
+    {
+        const auto path = dir_ / "script.py";
+        std::ofstream(path) << script;
+        return rp::test::runCommand(
+            "python3 '" + path.string() + "' '" + dir_.path().string() + "' 2>&1", &output);
+    }
+    rp::test::TempDir dir_;
+};
 
 } // namespace rp::keyed::test

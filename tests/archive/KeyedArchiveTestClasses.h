@@ -4,7 +4,49 @@
 #include "archive/KeyedUnarchiver.h"
 
 #include <functional>
+#include <gtest/gtest.h>
 #include <optional>
+
+// The object as a T; on a mismatch the failure is recorded and an empty stand-in returned, so the
+// checks that follow fail instead of crashing.
+template <class T> std::shared_ptr<T> as(const rp::ArchiveObjectPtr& object)
+{
+    auto typed = std::dynamic_pointer_cast<T>(object);
+    EXPECT_TRUE(typed) << (object ? object->archiveClassName() : std::string("null"));
+    return typed ? typed : std::make_shared<T>();
+}
+
+// A one-line description of a decoded object graph: each object's class name (which shows
+// mutability) and contents; numbers show their stored kind as the variant index.
+inline std::string describe(const rp::ArchiveObjectPtr& object)
+{
+    if (!object)
+        return "nil";
+    std::string out = object->archiveClassName() + "(";
+    auto all = [&](const std::vector<rp::ArchiveObjectPtr>& items) {
+        for (const auto& item : items)
+            out += describe(item) + ",";
+    };
+    if (auto number = std::dynamic_pointer_cast<rp::ArchivedNumber>(object))
+        out += std::to_string(number->value.index()) + ":"
+            + (number->isReal() ? std::to_string(number->doubleValue())
+                                : std::to_string(number->int64Value()));
+    else if (auto string = std::dynamic_pointer_cast<rp::ArchivedString>(object))
+        out += string->value;
+    else if (auto data = std::dynamic_pointer_cast<rp::ArchivedData>(object))
+        for (uint8_t byte : data->bytes)
+            out += std::to_string(byte) + " ";
+    else if (auto date = std::dynamic_pointer_cast<rp::ArchivedDate>(object))
+        out += std::to_string(date->secondsSinceReferenceDate);
+    else if (auto array = std::dynamic_pointer_cast<rp::ArchivedArray>(object))
+        all(array->items);
+    else if (auto set = std::dynamic_pointer_cast<rp::ArchivedSet>(object))
+        all(set->items);
+    else if (auto dictionary = std::dynamic_pointer_cast<rp::ArchivedDictionary>(object))
+        for (const auto& [key, value] : dictionary->entries)
+            out += describe(key) + "=" + describe(value) + ",";
+    return out + ")";
+}
 
 // A small archivable class used by the keyed-archive tests; registered as "KATestThing".
 class KATestThing : public rp::ArchiveObject, public rp::KeyedCoding {

@@ -5,11 +5,10 @@
 // same header, compact integers, shared strings, object table and class chains as the
 // platform's archiver, with the grouping of values left to the caller.
 
+#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,22 +35,18 @@ public:
     void byte(uint8_t b) { bytes_.push_back(b); }
     void fixed(uint64_t value, int width)
     {
-        for (int i = 0; i < width; ++i) {
-            int shift = bigEndian_ ? (width - 1 - i) * 8 : i * 8;
-            bytes_.push_back(static_cast<uint8_t>(value >> shift));
-        }
+        for (int i = 0; i < width; ++i)
+            bytes_.push_back(static_cast<uint8_t>(value >> (bigEndian_ ? (width - 1 - i) * 8 : i * 8)));
     }
     // Compact integer: one byte outside the tag range, else 0x81 + 16 bits or 0x82 + 32 bits.
     void integer(int64_t value)
     {
-        if (value >= -128 && value <= 127 && !(value >= -128 && value <= -111)) {
+        const bool small = value >= INT16_MIN && value <= INT16_MAX;
+        if (value >= -110 && value <= 127)
             bytes_.push_back(static_cast<uint8_t>(static_cast<int8_t>(value)));
-        } else if (value >= INT16_MIN && value <= INT16_MAX) {
-            bytes_.push_back(0x81);
-            fixed(static_cast<uint16_t>(value), 2);
-        } else {
-            bytes_.push_back(0x82);
-            fixed(static_cast<uint32_t>(value), 4);
+        else {
+            bytes_.push_back(small ? 0x81 : 0x82);
+            fixed(static_cast<uint64_t>(value), small ? 2 : 4);
         }
     }
     // A float: integral values in the compact integer form unless `forceReal`, else 0x83 + 4 bytes.
@@ -61,65 +56,49 @@ public:
             integer(static_cast<int16_t>(value));
             return;
         }
-        uint32_t raw;
-        std::memcpy(&raw, &value, 4);
         bytes_.push_back(0x83);
-        fixed(raw, 4);
+        fixed(std::bit_cast<uint32_t>(value), 4);
     }
     void doubleValue(double value)
     {
-        uint64_t raw;
-        std::memcpy(&raw, &value, 8);
         bytes_.push_back(0x83);
-        fixed(raw, 8);
+        fixed(std::bit_cast<uint64_t>(value), 8);
     }
     void nil() { bytes_.push_back(0x85); }
     void endObject() { bytes_.push_back(0x86); }
     void reference(int64_t number) { integer(number - 110); }
 
-    void unsharedString(const std::optional<std::string>& text)
+    void unsharedString(const std::string& text)
     {
-        if (!text) {
-            nil();
-            return;
-        }
-        integer(static_cast<int64_t>(text->size()));
-        bytes_.insert(bytes_.end(), text->begin(), text->end());
+        integer(static_cast<int64_t>(text.size()));
+        bytes_.insert(bytes_.end(), text.begin(), text.end());
     }
     // Shared strings are written once and referred to by their number afterwards.
-    void sharedString(const std::optional<std::string>& text)
+    void sharedString(const std::string& text)
     {
-        if (!text) {
-            nil();
-            return;
-        }
-        auto found = sharedStrings_.find(*text);
+        auto found = sharedStrings_.find(text);
         if (found != sharedStrings_.end()) {
             reference(found->second);
             return;
         }
         bytes_.push_back(0x84);
         unsharedString(text);
-        sharedStrings_[*text] = nextSharedString_++;
+        sharedStrings_[text] = nextSharedString_++;
     }
     // A group's type string ("@", "if", "{?=ff}").
     void group(const std::string& types) { sharedString(types); }
 
     // A C string takes an object number; a second one with the same text refers to it.
-    void cString(const std::optional<std::string>& text)
+    void cString(const std::string& text)
     {
-        if (!text) {
-            nil();
-            return;
-        }
-        auto found = cStrings_.find(*text);
+        auto found = cStrings_.find(text);
         if (found != cStrings_.end()) {
             reference(found->second);
             return;
         }
         bytes_.push_back(0x84);
         sharedString(text);
-        cStrings_[*text] = nextObject_++;
+        cStrings_[text] = nextObject_++;
     }
 
     void classChain(const ClassChain& chain)

@@ -12,6 +12,7 @@ namespace {
 
 void touch(const fs::path& path, const std::string& text = "x")
 {
+    fs::create_directories(path.parent_path());
     std::ofstream(path) << text;
 }
 
@@ -38,7 +39,7 @@ Resolved resolve(const std::vector<uint8_t>& bytes, const fs::path& relativeTo =
 
 // The other platform's bookmark layout, little-endian: header of 48 bytes, then (offsets counted
 // from the header's end) the first TOC's offset, data records and a TOC listing the path array.
-std::vector<uint8_t> platformBookmark(const std::vector<std::string>& components)
+std::vector<uint8_t> platformBookmark(const fs::path& path)
 {
     std::vector<uint8_t> body(4, 0); // offset of the first TOC, filled in below
     auto le32 = [](std::vector<uint8_t>& v, uint32_t x) {
@@ -55,27 +56,21 @@ std::vector<uint8_t> platformBookmark(const std::vector<std::string>& components
         return at;
     };
     std::vector<uint8_t> offsets;
-    for (const auto& c : components)
-        le32(offsets, record(0x0101, std::vector<uint8_t>(c.begin(), c.end())));
+    for (const auto& part : path.relative_path()) {
+        const std::string text = part.string();
+        le32(offsets, record(0x0101, std::vector<uint8_t>(text.begin(), text.end())));
+    }
     uint32_t volume = record(0x0101, { '/' });
     uint32_t array = record(0x0601, offsets);
-    uint32_t toc = uint32_t(body.size());
-    le32(body, 20 + 2 * 12 - 8);
-    le32(body, 0xFFFFFFFE);
-    le32(body, 1);
-    le32(body, 0);
-    le32(body, 2);
-    for (auto [key, offset] : { std::pair<uint32_t, uint32_t> { 0x1004, array }, { 0x2002, volume } }) {
-        le32(body, key);
-        le32(body, offset);
-        le32(body, 0);
-    }
+    const uint32_t toc = uint32_t(body.size());
+    // TOC: length, magic, id, next TOC, count, then (key, offset, flags) for the path and volume.
+    for (uint32_t x : { 20u + 2 * 12 - 8, 0xFFFFFFFEu, 1u, 0u, 2u, 0x1004u, array, 0u, 0x2002u, volume, 0u })
+        le32(body, x);
     body[0] = uint8_t(toc);
     body[1] = uint8_t(toc >> 8);
     std::vector<uint8_t> out { 'b', 'o', 'o', 'k' };
-    le32(out, uint32_t(48 + body.size()));
-    le32(out, 0x10040000);
-    le32(out, 48);
+    for (uint32_t x : { uint32_t(48 + body.size()), 0x10040000u, 48u })
+        le32(out, x);
     out.resize(48, 0);
     out.insert(out.end(), body.begin(), body.end());
     return out;
@@ -101,131 +96,86 @@ std::vector<uint8_t> aliasV3(const std::vector<std::pair<uint16_t, std::string>>
 
 } // namespace
 
-TEST(FileReference, ResolvesUnmovedFilesAndFoldersAsFresh)
-{
-    rp::test::TempDir dir;
-    touch(dir / "song.rpsong");
-    fs::create_directories(dir / "Example.rpkit" / "Sounds");
-    for (const fs::path& target : { dir / "song.rpsong", dir / "Example.rpkit" }) {
-        auto bytes = bookmarkOf(target);
-        EXPECT_EQ(rp::FileReference::formatOf(bytes), rp::FileReference::Format::Ours);
-        EXPECT_EQ(rp::FileReference::pathStoredInBookmark(bytes), target);
-        auto r = resolve(bytes);
-        EXPECT_EQ(r.path, target);
-        EXPECT_FALSE(r.stale);
-    }
-    // A relative path is stored as an absolute one.
-    auto cwd = fs::current_path();
-    fs::current_path(dir.path());
-    auto bytes = bookmarkOf("song.rpsong");
-    fs::current_path(cwd);
-    EXPECT_EQ(rp::FileReference::pathStoredInBookmark(bytes), dir / "song.rpsong");
-}
-
-TEST(FileReference, FollowsRenamedAndMovedFilesAndFolders)
+TEST(FileReference, FollowsRenamedMovedAndReplacedFilesAndFoldersAndMarksThemStale)
 {
     rp::test::TempDir dir;
     fs::create_directories(dir / "Music" / "Kits");
-    fs::create_directories(dir / "Music" / "Example.rpkit" / "Sounds");
     touch(dir / "Music" / "Example.rpkit" / "Sounds" / "kick.wav");
     touch(dir / "Music" / "song.rpsong");
+    touch(dir / "Deep" / "Inner" / "take.rpsong");
     auto kit = bookmarkOf(dir / "Music" / "Example.rpkit");
     auto sound = bookmarkOf(dir / "Music" / "Example.rpkit" / "Sounds" / "kick.wav");
     auto song = bookmarkOf(dir / "Music" / "song.rpsong");
-
-    // The kit bundle moves into a sibling folder and is renamed; the sound inside goes with it.
-    fs::rename(dir / "Music" / "Example.rpkit", dir / "Music" / "Kits" / "Mine.rpkit");
-    auto r = resolve(kit);
-    EXPECT_EQ(r.path, dir / "Music" / "Kits" / "Mine.rpkit");
-    EXPECT_TRUE(r.stale);
-    r = resolve(sound);
-    EXPECT_EQ(r.path, dir / "Music" / "Kits" / "Mine.rpkit" / "Sounds" / "kick.wav");
-    EXPECT_TRUE(r.stale);
-
-    // Renamed in place.
-    fs::rename(dir / "Music" / "song.rpsong", dir / "Music" / "renamed.rpsong");
-    r = resolve(song);
-    EXPECT_EQ(r.path, dir / "Music" / "renamed.rpsong");
-    EXPECT_TRUE(r.stale);
-
-    // The fresh bytes of the answer resolve without staleness.
-    auto fresh = bookmarkOf(*r.path);
-    r = resolve(fresh);
-    EXPECT_EQ(r.path, dir / "Music" / "renamed.rpsong");
-    EXPECT_FALSE(r.stale);
-
-    // Moved up out of a folder that was then deleted.
-    fs::create_directories(dir / "Deep" / "Inner");
-    touch(dir / "Deep" / "Inner" / "take.rpsong");
     auto take = bookmarkOf(dir / "Deep" / "Inner" / "take.rpsong");
+    for (const auto& bytes : { kit, song }) {
+        auto r = resolve(bytes);
+        EXPECT_EQ(r.path, rp::FileReference::pathStoredInBookmark(bytes));
+        EXPECT_FALSE(r.stale);
+    }
+
+    // The kit bundle moves into a sibling folder and is renamed, the sound inside goes with it; a
+    // song is renamed in place; a take moves up out of a folder that is then deleted.
+    fs::rename(dir / "Music" / "Example.rpkit", dir / "Music" / "Kits" / "Mine.rpkit");
+    fs::rename(dir / "Music" / "song.rpsong", dir / "Music" / "renamed.rpsong");
     fs::rename(dir / "Deep" / "Inner" / "take.rpsong", dir / "take.rpsong");
     fs::remove_all(dir / "Deep");
-    r = resolve(take);
+    const std::pair<const std::vector<uint8_t>&, fs::path> cases[] = {
+        { kit, dir / "Music" / "Kits" / "Mine.rpkit" },
+        { sound, dir / "Music" / "Kits" / "Mine.rpkit" / "Sounds" / "kick.wav" },
+        { song, dir / "Music" / "renamed.rpsong" },
+        { take, dir / "take.rpsong" },
+    };
+    for (const auto& [bytes, moved] : cases) {
+        auto r = resolve(bytes);
+        EXPECT_EQ(r.path, moved);
+        EXPECT_TRUE(r.stale);
+    }
+
+    // A save that writes aside and renames gives the path a new inode: same path, but stale.
+    auto fresh = bookmarkOf(dir / "take.rpsong");
+    touch(dir / "take.tmp", "new");
+    fs::rename(dir / "take.tmp", dir / "take.rpsong");
+    auto r = resolve(fresh);
     EXPECT_EQ(r.path, dir / "take.rpsong");
     EXPECT_TRUE(r.stale);
 }
 
-TEST(FileReference, ReplacedFilesKeepTheirPathButAreStale)
+TEST(FileReference, DeletedFilesFailTheSearchIsBoundedAndRelativePathsFindCopies)
 {
     rp::test::TempDir dir;
-    touch(dir / "song.rpsong", "old");
-    auto bytes = bookmarkOf(dir / "song.rpsong");
-    // A save that writes aside and renames gives the path a new inode.
-    touch(dir / "song.rpsong.tmp", "new");
-    fs::rename(dir / "song.rpsong.tmp", dir / "song.rpsong");
-    auto r = resolve(bytes);
-    EXPECT_EQ(r.path, dir / "song.rpsong");
-    EXPECT_TRUE(r.stale);
-}
+    touch(dir / "a" / "loop.wav");
+    touch(dir / "a" / "gone.wav");
+    touch(dir / "a" / "Kit.rpkit" / "Sounds" / "snare.wav");
+    auto loop = bookmarkOf(dir / "a" / "loop.wav");
+    auto gone = bookmarkOf(dir / "a" / "gone.wav");
+    auto snare = bookmarkOf(dir / "a" / "Kit.rpkit" / "Sounds" / "snare.wav", dir / "a" / "Kit.rpkit");
 
-TEST(FileReference, DeletedFilesFailButKeepTheirStoredPath)
-{
-    rp::test::TempDir dir;
-    touch(dir / "gone.wav");
-    auto bytes = bookmarkOf(dir / "gone.wav");
-    fs::remove(dir / "gone.wav");
-    touch(dir / "other.wav"); // a different file in the same folder is not taken for it
-    auto r = resolve(bytes);
+    // Deleted: a different file in the same folder is not taken for it; the stored path remains.
+    fs::remove(dir / "a" / "gone.wav");
+    touch(dir / "a" / "other.wav");
+    auto r = resolve(gone);
     EXPECT_FALSE(r.path);
-    EXPECT_EQ(r.error.domain, rp::kPosixErrorDomain);
-    EXPECT_EQ(r.error.code, ENOENT);
+    EXPECT_EQ(std::pair(r.error.domain, r.error.code), std::pair(std::string(rp::kPosixErrorDomain), ENOENT));
     EXPECT_NE(r.error.description.find("gone.wav"), std::string::npos);
-    EXPECT_EQ(rp::FileReference::pathStoredInBookmark(bytes), dir / "gone.wav");
-
+    EXPECT_EQ(rp::FileReference::pathStoredInBookmark(gone), dir / "a" / "gone.wav");
     rp::Error error;
     EXPECT_FALSE(rp::FileReference::bookmarkData(dir / "never.wav", &error));
     EXPECT_EQ(error.code, ENOENT);
-}
 
-TEST(FileReference, SearchForMovedFilesIsBounded)
-{
-    rp::test::TempDir dir;
-    fs::create_directories(dir / "a");
-    touch(dir / "a" / "loop.wav");
-    auto bytes = bookmarkOf(dir / "a" / "loop.wav");
-    fs::path far = dir / "b" / "c" / "d" / "e" / "f";
-    fs::create_directories(far);
-    fs::rename(dir / "a" / "loop.wav", far / "renamed.wav");
-    auto r = resolve(bytes);
-    EXPECT_FALSE(r.path);
-    EXPECT_EQ(r.error.code, ENOENT);
-    // A folder symlinked into itself does not trap the search.
+    // Moved five folders away it is not found, and a folder symlinked into itself does not trap
+    // the search.
+    fs::create_directories(dir / "b" / "c" / "d" / "e" / "f");
+    fs::rename(dir / "a" / "loop.wav", dir / "b" / "c" / "d" / "e" / "f" / "renamed.wav");
     fs::create_directory_symlink(dir.path(), dir / "a" / "loop");
-    EXPECT_FALSE(resolve(bytes).path);
-}
+    EXPECT_FALSE(resolve(loop).path);
 
-TEST(FileReference, RelativePathFindsCopiesInAMovedTree)
-{
-    rp::test::TempDir dir;
-    fs::create_directories(dir / "a" / "Kit.rpkit" / "Sounds");
-    touch(dir / "a" / "Kit.rpkit" / "Sounds" / "snare.wav");
-    auto bytes = bookmarkOf(dir / "a" / "Kit.rpkit" / "Sounds" / "snare.wav", dir / "a" / "Kit.rpkit");
     // Copied (new inodes) elsewhere and the original removed: only the relative path finds it.
-    fs::copy(dir / "a", dir / "b", fs::copy_options::recursive);
+    fs::remove(dir / "a" / "loop");
+    fs::copy(dir / "a", dir / "copy", fs::copy_options::recursive);
     fs::remove_all(dir / "a");
-    EXPECT_FALSE(resolve(bytes).path);
-    auto r = resolve(bytes, dir / "b" / "Kit.rpkit");
-    EXPECT_EQ(r.path, dir / "b" / "Kit.rpkit" / "Sounds" / "snare.wav");
+    EXPECT_FALSE(resolve(snare).path);
+    r = resolve(snare, dir / "copy" / "Kit.rpkit");
+    EXPECT_EQ(r.path, dir / "copy" / "Kit.rpkit" / "Sounds" / "snare.wav");
     EXPECT_TRUE(r.stale);
 }
 
@@ -233,25 +183,14 @@ TEST(FileReference, ReadsThePathsOfPlatformBookmarksAndAliasRecords)
 {
     rp::test::TempDir dir;
     touch(dir / "kit file");
-    std::vector<std::string> components;
-    for (const auto& part : (dir / "kit file").relative_path())
-        components.push_back(part.string());
-
-    auto book = platformBookmark(components);
-    EXPECT_EQ(rp::FileReference::formatOf(book), rp::FileReference::Format::PlatformBookmark);
-    EXPECT_EQ(rp::FileReference::pathStoredInBookmark(book), dir / "kit file");
-    auto r = resolve(book);
+    auto r = resolve(platformBookmark(dir / "kit file"));
     EXPECT_EQ(r.path, dir / "kit file");
     EXPECT_TRUE(r.stale); // to be rewritten in our own form
-    EXPECT_EQ(
-        rp::FileReference::pathStoredInBookmark(platformBookmark({ "Users", "ann", "Kits", "Rock.rpkit" })),
-        fs::path("/Users/ann/Kits/Rock.rpkit"));
 
     // Alias records: the POSIX path (joined to the volume's mount point), else the Carbon path.
-    auto alias = aliasV3({ { 18, "/Users/ann/Rock.rpkit" }, { 19, "/Volumes/Backup" } });
-    EXPECT_EQ(rp::FileReference::formatOf(alias), rp::FileReference::Format::AliasRecord);
-    EXPECT_EQ(
-        rp::FileReference::pathStoredInBookmark(alias), fs::path("/Volumes/Backup/Users/ann/Rock.rpkit"));
+    EXPECT_EQ(rp::FileReference::pathStoredInBookmark(
+                  aliasV3({ { 18, "/Users/ann/Rock.rpkit" }, { 19, "/Volumes/Backup" } })),
+        fs::path("/Volumes/Backup/Users/ann/Rock.rpkit"));
     EXPECT_EQ(rp::FileReference::pathStoredInBookmark(aliasV3({ { 2,
                   "Macintosh HD:Users:ann:a/b \x8E"
                   "t\x8E.rpkit" } })),
@@ -260,8 +199,7 @@ TEST(FileReference, ReadsThePathsOfPlatformBookmarksAndAliasRecords)
     // A version-2 record written here carries the path, and reading it back finds the file.
     auto written = rp::FileReference::aliasRecordData(dir / "kit file");
     ASSERT_TRUE(written);
-    EXPECT_EQ(rp::FileReference::formatOf(*written), rp::FileReference::Format::AliasRecord);
-    EXPECT_EQ(rp::FileReference::pathFromAliasRecordData(*written), dir / "kit file");
+    EXPECT_EQ(rp::FileReference::pathStoredInBookmark(*written), dir / "kit file");
     // Without the POSIX path tag the fixed fields still name the file.
     std::vector<uint8_t> bare(written->begin(), written->begin() + 150);
     bare.insert(bare.end(), { 0xFF, 0xFF, 0, 0 });
@@ -274,7 +212,7 @@ TEST(FileReference, GarbageAndDamagedBytesNeverCrash)
 {
     rp::test::TempDir dir;
     touch(dir / "f");
-    std::vector<std::vector<uint8_t>> seeds { bookmarkOf(dir / "f"), platformBookmark({ "tmp", "x" }),
+    std::vector<std::vector<uint8_t>> seeds { bookmarkOf(dir / "f"), platformBookmark("/tmp/x"),
         aliasV3({ { 18, "/tmp/x" } }), *rp::FileReference::aliasRecordData(dir / "f") };
     for (auto bytes : { std::vector<uint8_t> {}, std::vector<uint8_t> { 'R', 'P', 'f', 'r' },
              std::vector<uint8_t> { 'R', 'P', 'f', 'r', 1, 1, 0xFF, 0xFF, 0xFF, 0xFF },
@@ -293,10 +231,7 @@ TEST(FileReference, GarbageAndDamagedBytesNeverCrash)
         if (round % 5 == 0)
             bytes.resize(random() % bytes.size());
         auto path = rp::FileReference::pathStoredInBookmark(bytes);
-        if (path) {
-            EXPECT_EQ(path->string().find('\0'), std::string::npos);
-        }
-        bool stale = false;
-        rp::FileReference::resolve(bytes, &stale);
+        EXPECT_EQ(path.value_or("").string().find('\0'), std::string::npos);
+        resolve(bytes);
     }
 }

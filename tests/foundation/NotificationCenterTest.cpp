@@ -8,61 +8,39 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-struct Recorder {
-    std::vector<std::string> heard;
-    rp::NotificationCenter::Handler handler(const std::string& tag)
-    {
-        return [this, tag](const rp::Notification& n) { heard.push_back(tag + ":" + n.name); };
-    }
-};
-
-} // namespace
-
-TEST(NotificationCenter, MatchesByNameAndObjectAndRemovesOneOrAllRegistrations)
+TEST(NotificationCenter, MatchesByNameAndObjectRemovesRegistrationsAndHandlersMayChangeThemMidPost)
 {
     rp::NotificationCenter center;
-    Recorder recorder;
-    int senderA = 0;
-    int senderB = 0;
-    int observer1 = 0;
-    int observer2 = 0;
-    center.addObserver(&observer1, "Changed", nullptr, recorder.handler("anySender"));
-    center.addObserver(&observer1, "Changed", &senderA, recorder.handler("fromA"));
-    center.addObserver(&observer2, "", &senderB, recorder.handler("allFromB"));
+    std::vector<std::string> heard;
+    auto tagged = [&](std::string tag) {
+        return [&heard, tag](const rp::Notification& n) { heard.push_back(tag + ":" + n.name); };
+    };
+    int senderA = 0, senderB = 0, observer1 = 0, observer2 = 0;
+    center.addObserver(&observer1, "Changed", nullptr, tagged("anySender"));
+    center.addObserver(&observer1, "Changed", &senderA, tagged("fromA"));
+    center.addObserver(&observer2, "", &senderB, tagged("allFromB"));
 
     center.post("Changed", &senderA);
     center.post("Changed", &senderB, std::string("payload"));
     center.post("Other", &senderB);
     center.post("Other", &senderA);
-    EXPECT_EQ(recorder.heard,
+    EXPECT_EQ(heard,
         (std::vector<std::string> { "anySender:Changed", "fromA:Changed", "anySender:Changed",
             "allFromB:Changed", "allFromB:Other" }));
 
     // Removing with a name and object removes only that registration.
-    recorder.heard.clear();
+    heard.clear();
     center.removeObserver(&observer1, "Changed", &senderA);
     center.post("Changed", &senderA);
-    EXPECT_EQ(recorder.heard, std::vector<std::string> { "anySender:Changed" });
-    EXPECT_EQ(center.observationCount(&observer1), 1u);
-
+    EXPECT_EQ(heard, std::vector<std::string> { "anySender:Changed" });
     center.removeObserver(&observer1);
     center.removeObserver(&observer2, "", nullptr);
     EXPECT_EQ(center.observationCount(), 0u);
-    center.post("Changed", &senderB);
-    EXPECT_EQ(recorder.heard.size(), 1u);
-}
 
-TEST(NotificationCenter, UserInfoArrivesAndHandlersMayChangeRegistrationsDuringAPost)
-{
-    rp::NotificationCenter center;
-    int self = 0;
-    int victim = 0;
-    int late = 0;
-    std::vector<std::string> heard;
-
-    // The first handler removes itself and the victim, adds a new observer and posts again.
+    // User info arrives, and handlers may change registrations during a post: the first handler
+    // removes itself and the victim, adds a new observer and posts again.
+    heard.clear();
+    int self = 0, victim = 0, late = 0;
     center.addObserver(&self, "Ping", nullptr, [&](const rp::Notification& n) {
         heard.push_back("self " + std::any_cast<std::string>(n.userInfo));
         center.removeObserver(&self);
@@ -89,8 +67,7 @@ TEST(NotificationCenter, CostDoesNotGrowWithOtherObjectsRegistrations)
     rp::NotificationCenter center;
     constexpr int kObjects = 40000;
     std::vector<int> objects(kObjects);
-    int observer = 0;
-    int heard = 0;
+    int observer = 0, heard = 0;
     for (auto& object : objects)
         center.addObserver(&observer, "", &object, [&heard](const rp::Notification&) { ++heard; });
     const auto start = std::chrono::steady_clock::now();
@@ -102,7 +79,6 @@ TEST(NotificationCenter, CostDoesNotGrowWithOtherObjectsRegistrations)
         center.post("Changed", &object);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(heard, kObjects + kObjects / 2);
-    EXPECT_EQ(center.observationCount(&observer), static_cast<size_t>(kObjects / 2));
     EXPECT_LT(seconds, 2.0);
 }
 
@@ -113,42 +89,28 @@ TEST(NotificationCenterThreads, ConcurrentRegistrationRemovalAndPosting)
     int stable = 0;
     center.addObserver(&stable, "Tick", nullptr, [&](const rp::Notification&) { ++delivered; });
 
-    std::atomic<bool> stop { false };
     std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             int tokens[8];
             for (int round = 0; round < 300; ++round) {
-                auto* token = &tokens[round % 8];
-                center.addObserver(token, "Tick", nullptr, [](const rp::Notification&) {});
+                center.addObserver(&tokens[round % 8], "Tick", nullptr, [](const rp::Notification&) {});
                 center.post("Tick", &tokens[t % 8]);
-                center.removeObserver(token);
+                center.removeObserver(&tokens[round % 8]);
             }
         });
-    }
-    threads.emplace_back([&] {
-        while (!stop) {
-            center.post("Tick", nullptr);
-            std::this_thread::yield();
-        }
-    });
-    for (int t = 0; t < 3; ++t) {
-        threads[static_cast<size_t>(t)].join();
-    }
-    stop = true;
-    threads.back().join();
-    EXPECT_GE(delivered.load(), 900);
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(delivered.load(), 1200);
     EXPECT_EQ(center.observationCount(), 1u);
 }
 
-TEST(NotificationQueue, CoalescesByNameAndSenderAndPostsOnFlush)
+TEST(NotificationQueue, CoalescesByNameAndSenderAndPostsOnFlushWhatWasQueuedBeforeIt)
 {
     rp::NotificationCenter center;
     rp::NotificationQueue queue(center);
-    int section1 = 0;
-    int section2 = 0;
+    int section1 = 0, section2 = 0, observer = 0;
     std::vector<std::pair<std::string, int>> heard; // name, user info
-    int observer = 0;
     center.addObserver(&observer, "", nullptr,
         [&](const rp::Notification& n) { heard.emplace_back(n.name, std::any_cast<int>(n.userInfo)); });
 
@@ -166,7 +128,6 @@ TEST(NotificationQueue, CoalescesByNameAndSenderAndPostsOnFlush)
     EXPECT_EQ(heard,
         (std::vector<std::pair<std::string, int>> {
             { "Duration", 2 }, { "Duration", 3 }, { "Selection", 5 }, { "Plain", 6 }, { "Plain", 7 } }));
-    EXPECT_TRUE(queue.isEmpty());
 
     // Dequeuing by sender drops only that sender's notifications.
     heard.clear();
@@ -176,13 +137,9 @@ TEST(NotificationQueue, CoalescesByNameAndSenderAndPostsOnFlush)
     queue.dequeueNotificationsMatching({ "", &section1, {} }, Q::CoalesceOnSender);
     queue.flush();
     EXPECT_EQ(heard, (std::vector<std::pair<std::string, int>> { { "A", 3 } }));
-}
+    center.removeObserver(&observer);
 
-TEST(NotificationQueue, NotificationsEnqueuedWhileFlushingWaitForTheNextFlush)
-{
-    rp::NotificationCenter center;
-    rp::NotificationQueue queue(center);
-    int observer = 0;
+    // Notifications enqueued while flushing wait for the next flush.
     int count = 0;
     center.addObserver(&observer, "Again", nullptr, [&](const rp::Notification&) {
         ++count;
@@ -190,10 +147,7 @@ TEST(NotificationQueue, NotificationsEnqueuedWhileFlushingWaitForTheNextFlush)
     });
     queue.enqueueNotification({ "Again", nullptr, {} });
     EXPECT_EQ(queue.flush(), 1u);
-    EXPECT_EQ(count, 1);
-    EXPECT_FALSE(queue.isEmpty());
     EXPECT_EQ(queue.flush(), 1u);
     EXPECT_EQ(count, 2);
     center.removeObserver(&observer);
-    queue.flush();
 }

@@ -26,14 +26,10 @@ public:
 private:
     void set(const char* value)
     {
-        if (value != nullptr)
-            ::setenv(name_, value, 1);
-        else
-            ::unsetenv(name_);
+        value ? ::setenv(name_, value, 1) : ::unsetenv(name_);
         if (changed_)
             changed_();
     }
-
     const char* name_;
     std::function<void()> changed_;
     std::optional<std::string> old_;

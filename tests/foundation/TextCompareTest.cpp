@@ -3,38 +3,26 @@
 #include <gtest/gtest.h>
 #include <random>
 
-TEST(TextCompare, FoldsCaseAcrossUnicode)
+TEST(TextCompare, FoldsCaseAcrossUnicodeOrdersIgnoringCaseAndComparesInvalidUtf8Bytewise)
 {
-    EXPECT_TRUE(rp::equalIgnoringCase("Snare", "SNARE"));
-    EXPECT_TRUE(rp::equalIgnoringCase("Stra\xC3\x9F"
-                                      "e",
-        "STRASSE")); // sharp s folds to ss
-    EXPECT_TRUE(rp::equalIgnoringCase("\xC3\x89t\xC3\xA9", "E\xCC\x81T\xC3\x89")); // composed vs decomposed
-    EXPECT_TRUE(
-        rp::equalIgnoringCase("\xCE\xA3\xCE\x9F\xCE\xA3", "\xCF\x83\xCE\xBF\xCF\x82")); // Greek sigma forms
+    // Sharp s folds to ss; composed and decomposed forms match; Greek sigma forms match.
+    for (const auto& [a, b] : { std::pair { "Stra\xC3\x9F"
+                                            "e",
+                                    "STRASSE" },
+             std::pair { "\xC3\x89t\xC3\xA9", "E\xCC\x81T\xC3\x89" },
+             std::pair { "\xCE\xA3\xCE\x9F\xCE\xA3", "\xCF\x83\xCE\xBF\xCF\x82" } })
+        EXPECT_TRUE(rp::equalIgnoringCase(a, b)) << a;
     EXPECT_FALSE(rp::equalIgnoringCase("Kick", "Kick "));
-    EXPECT_FALSE(rp::equalIgnoringCase("Tom 1", "Tom 2"));
-    EXPECT_TRUE(rp::equalIgnoringCase("", ""));
     EXPECT_EQ(rp::foldCase("Hi-Hat \xC3\x84"), "hi-hat \xC3\xA4");
-}
-
-TEST(TextCompare, OrdersIgnoringCase)
-{
-    EXPECT_LT(rp::compareIgnoringCase("apple", "Banana"), 0);
-    EXPECT_GT(rp::compareIgnoringCase("banana", "APPLE"), 0);
-    EXPECT_LT(rp::compareIgnoringCase("Crash", "crash cymbal"), 0);
     EXPECT_EQ(rp::compareIgnoringCase("\xC3\x84pfel", "\xC3\xA4PFEL"), 0);
-    EXPECT_LT(rp::compareIgnoringCase("Zebra", "\xC3\x84pfel"), 0); // by code point after folding
-    // Sorting with it is a strict weak order.
+    // Sorting with it is a strict weak order, by code point after folding.
     std::vector<std::string> names { "tom", "Kick", "snare", "HiHat", "kick", "\xC3\xA9t\xC3\xA9", "Clap" };
     std::stable_sort(
         names.begin(), names.end(), [](auto& a, auto& b) { return rp::compareIgnoringCase(a, b) < 0; });
     EXPECT_EQ(names,
         (std::vector<std::string> { "Clap", "HiHat", "Kick", "kick", "snare", "tom", "\xC3\xA9t\xC3\xA9" }));
-}
 
-TEST(TextCompare, InvalidUtf8IsComparedBytewise)
-{
+    // Invalid UTF-8 is compared bytewise.
     const std::string bad = "Kick\xFF";
     EXPECT_FALSE(rp::foldCase(bad));
     EXPECT_TRUE(rp::equalIgnoringCase(bad, "kick\xFF"));
@@ -49,8 +37,7 @@ TEST(TextCompare, InvalidUtf8IsComparedBytewise)
         std::string b = a;
         if (!b.empty() && i % 2)
             b[random() % b.size()] = char(random());
-        int ab = rp::compareIgnoringCase(a, b);
-        EXPECT_EQ(ab, -rp::compareIgnoringCase(b, a));
+        EXPECT_EQ(rp::compareIgnoringCase(a, b), -rp::compareIgnoringCase(b, a));
         EXPECT_TRUE(rp::equalIgnoringCase(a, a));
     }
 }
