@@ -15,22 +15,18 @@ namespace rp::test {
 inline void writeFloatWav(
     const std::filesystem::path& path, int sampleRate, const std::vector<std::vector<float>>& channels)
 {
-    SF_INFO info {};
-    info.samplerate = sampleRate;
-    info.channels = static_cast<int>(channels.size());
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SF_INFO info { 0, sampleRate, static_cast<int>(channels.size()), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0 };
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file) {
         throw std::runtime_error("cannot create test sound");
     }
-    const size_t frames = channels[0].size();
-    std::vector<float> interleaved(frames * channels.size());
-    for (size_t f = 0; f < frames; ++f) {
-        for (size_t c = 0; c < channels.size(); ++c) {
-            interleaved[f * channels.size() + c] = channels[c][f];
+    std::vector<float> interleaved;
+    for (size_t f = 0; f < channels[0].size(); ++f) {
+        for (const auto& channel : channels) {
+            interleaved.push_back(channel[f]);
         }
     }
-    sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames));
+    sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(channels[0].size()));
     sf_close(file);
 }
 
@@ -46,12 +42,9 @@ inline std::vector<std::vector<float>> readChannels(
     std::vector<float> interleaved(static_cast<size_t>(info.frames * info.channels));
     sf_readf_float(file, interleaved.data(), info.frames);
     sf_close(file);
-    std::vector<std::vector<float>> channels(
-        static_cast<size_t>(info.channels), std::vector<float>(static_cast<size_t>(info.frames)));
-    for (size_t f = 0; f < static_cast<size_t>(info.frames); ++f) {
-        for (size_t c = 0; c < channels.size(); ++c) {
-            channels[c][f] = interleaved[f * channels.size() + c];
-        }
+    std::vector<std::vector<float>> channels(static_cast<size_t>(info.channels));
+    for (size_t i = 0; i < interleaved.size(); ++i) {
+        channels[i % channels.size()].push_back(interleaved[i]);
     }
     if (infoOut) {
         *infoOut = info;
@@ -72,9 +65,10 @@ inline float secondsForFrame(uint64_t frame, double sampleRate = 44100.0)
 // An output whose time passes only when the test pulls; cueToFrame records what it was asked.
 class ManualOutput : public OAOutput {
 public:
-    static std::unique_ptr<ManualOutput> make(float sampleRate = 44100.0f, uint32_t channels = 2)
+    template <typename Output = ManualOutput>
+    static std::unique_ptr<Output> make(float sampleRate = 44100.0f, uint32_t channels = 2)
     {
-        std::unique_ptr<ManualOutput> output(new ManualOutput());
+        std::unique_ptr<Output> output(new Output());
         if (!output->initWithSampleRate(sampleRate, channels)) {
             return nullptr;
         }

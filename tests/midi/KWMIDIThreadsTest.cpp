@@ -15,19 +15,15 @@ TEST(KWMIDILoopbackThreads, EndpointsStaySafeUnderConcurrentUseAndReplugging)
 {
     auto backend = std::make_shared<LoopbackMIDIBackend>();
     auto manager = KWMIDIManager::create(backend);
-    LoopbackMIDIBackend::EndpointSpec sourceSpec;
+    LoopbackMIDIBackend::EndpointSpec sourceSpec, destinationSpec;
     sourceSpec.deviceName = "Pads";
-    sourceSpec.name = "Out";
-    LoopbackMIDIBackend::EndpointSpec destinationSpec;
     destinationSpec.deviceName = "Synth";
-    destinationSpec.name = "In";
     std::atomic<uint32_t> sourceRef { backend->plug(Kind::Source, sourceSpec) };
     uint32_t destinationRef = backend->plug(Kind::Destination, destinationSpec);
     backend->waitUntilQuiet();
     rp::test::runMainUntil([] { return false; }, 0.05);
     const auto source = manager->realSources().at(0);
     const auto destination = manager->realDestinations().at(0);
-    const int32_t destinationID = destination->uniqueID();
 
     std::atomic<bool> running { true };
     std::thread input([&] {
@@ -78,7 +74,7 @@ TEST(KWMIDILoopbackThreads, EndpointsStaySafeUnderConcurrentUseAndReplugging)
     EXPECT_TRUE(source->isOnline());
     EXPECT_EQ(source->midiEndpointRef(), sourceRef.load());
     EXPECT_GT(keeper->count(), 100u);
-    EXPECT_GT(backend->deliveries(destinationID).size(), 100u);
+    EXPECT_GT(backend->deliveries(destination->uniqueID()).size(), 100u);
     source->removeReceiver(keeper.get());
     destination->removeSender(sender.get());
 }

@@ -24,24 +24,20 @@ public:
     explicit SetupChangedCounter(std::function<void()> during = {})
         : during_(std::move(during))
     {
-        auto handler = [this](const void* object) {
-            lastObject = object;
-            ++depth;
-            maxDepth = std::max(maxDepth.load(), depth.load());
-            if (during_) {
-                during_();
-            }
-            --depth;
-            ++count;
-        };
-        rp::NotificationCenter::defaultCenter().addObserver(this, "KWMIDISetupChanged", nullptr,
-            [handler](const rp::Notification& note) { handler(note.object); });
+        rp::NotificationCenter::defaultCenter().addObserver(
+            this, "KWMIDISetupChanged", nullptr, [this](const rp::Notification&) {
+                maxDepth = std::max(maxDepth.load(), ++depth);
+                if (during_) {
+                    during_();
+                }
+                --depth;
+                ++count;
+            });
     }
     ~SetupChangedCounter() { rp::NotificationCenter::defaultCenter().removeObserver(this); }
     std::atomic<int> count { 0 };
     std::atomic<int> depth { 0 };
     std::atomic<int> maxDepth { 0 };
-    std::atomic<const void*> lastObject { nullptr };
 
 private:
     std::function<void()> during_;
@@ -69,11 +65,7 @@ public:
         std::lock_guard lock(mutex_);
         return packets_;
     }
-    size_t count() const
-    {
-        std::lock_guard lock(mutex_);
-        return packets_.size();
-    }
+    size_t count() const { return packets().size(); }
 
 private:
     mutable std::mutex mutex_;
