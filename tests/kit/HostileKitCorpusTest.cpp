@@ -4,7 +4,6 @@
 // 1000, 1001 or 1003, or opens as a kit whose embedded sounds all lie inside its own bundle and
 // which can be written again; none crashes or takes long. Also the bounds of the link search.
 
-#include "archive/TypedStreamWriter.h"
 #include "foundation/Logger.h"
 #include "foundation/ScriptedPrompt.h"
 #include "kit/KitTestSupport.h"
@@ -92,7 +91,6 @@ protected:
                 (void)sound->bufferListWithAudioStreamDescription(
                     AudioStreamBasicDescription::canonicalFloat(44100, 2));
         }
-        (void)kit->drumWithTypeName("kick", "default");
         const auto flat = kit->flatDataRepresentation();
         ASSERT_FALSE(flat.empty()) << label << ": an opened kit cannot be archived";
         fs::remove(dir / "Again.rpkit");
@@ -146,40 +144,9 @@ TEST_F(HostileKitCorpus, EveryKeyOfEveryClassWithValuesOfEveryKind)
 
 TEST_F(HostileKitCorpus, OlderKitsWithBadTagsAndCuts)
 {
-    // A sequential kit of one drum whose sound carries its samples in an embedded block.
+    const std::vector<uint8_t> tags = { 0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x92, 0xFF, 0x00, 0x7F };
     for (bool bigEndian : { true, false }) {
-        TypedStreamWriter w(bigEndian);
-        w.group("@");
-        w.beginObject({ { "DrumKit", 0 }, { "NSObject", 0 } });
-        w.group("@@@");
-        w.stringObject("Old kit");
-        w.stringObject("long ago");
-        w.arrayObject(1, [&](int) {
-            w.beginObject({ { "DrumInfo", 0 }, { "NSObject", 0 } });
-            w.group("@@sf@@@c");
-            w.stringObject("kick");
-            w.stringObject("default");
-            w.integer(0);
-            w.floatValue(1.0f);
-            w.beginObject({ { "OASound", 1 }, { "NSObject", 0 } });
-            w.group("@qiiiiiff@");
-            w.stringObject("kick");
-            for (int v : { 64, 22050, 1, 0x020002, 0, 0 })
-                w.integer(v);
-            w.floatValue(0.25f, true);
-            w.floatValue(0.5f, true);
-            std::vector<uint8_t> block(128);
-            for (size_t i = 0; i < block.size(); ++i)
-                block[i] = static_cast<uint8_t>(i * 37);
-            w.dataObject(block);
-            w.endObject();
-            w.nil();
-            w.nil();
-            w.byte(1);
-            w.endObject();
-        });
-        w.endObject();
-        const std::vector<uint8_t> stream = w.bytes();
+        const std::vector<uint8_t> stream = olderKit(bigEndian);
         const int before = opened;
         expectHandled("older kit", stream);
         ASSERT_EQ(opened, before + 1) << ::testing::PrintToString(quiet.lines());
@@ -187,8 +154,7 @@ TEST_F(HostileKitCorpus, OlderKitsWithBadTagsAndCuts)
             expectHandled("older kit cut at " + std::to_string(length),
                 std::vector<uint8_t>(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(length)),
                 true);
-        const std::vector<uint8_t> tags
-            = { 0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x92, 0xFF, 0x00, 0x7F };
+        // Every byte after the signature replaced by two of the tags and values around them, in turn.
         for (size_t at = 13; at < stream.size(); ++at) {
             for (size_t pick : { at % tags.size(), (at + 4) % tags.size() }) {
                 auto changed = stream;
@@ -200,67 +166,86 @@ TEST_F(HostileKitCorpus, OlderKitsWithBadTagsAndCuts)
     }
 }
 
-TEST_F(HostileKitCorpus, LinksInsideTheBundleCannotLeadOutOfIt)
+TEST_F(HostileKitCorpus, LinksAndPipesInsideTheBundleCannotLeadOutOfIt)
 {
     makeSoundFile(dir / "outside.aiff", 300);
-    rp::Error error;
-    auto kit = ORPDrumKit::drumKitFromURL(bundle, false, &error);
-    ASSERT_TRUE(kit) << error.text();
-    const std::string kickName = kit->drums()[0]->storedSound()->name();
-    const std::string hatName = kit->drums()[1]->storedSound()->name();
+    auto kit = ORPDrumKit::drumKitFromURL(bundle, false);
+    ASSERT_TRUE(kit);
+    const fs::path kick = bundle / "Sounds" / kit->drums()[0]->storedSound()->name();
+    const fs::path hat = bundle / "Sounds" / kit->drums()[1]->storedSound()->name();
     // An embedded sound's file replaced by a link to a file outside: the drum has no sound file.
-    fs::remove(bundle / "Sounds" / kickName);
-    fs::create_symlink(dir / "outside.aiff", bundle / "Sounds" / kickName);
     // A link inside that stays inside is followed.
-    fs::rename(bundle / "Sounds" / hatName, bundle / "Sounds" / "real hat.aiff");
-    fs::create_symlink("real hat.aiff", bundle / "Sounds" / hatName);
-    kit = ORPDrumKit::drumKitFromURL(bundle, false, &error);
-    ASSERT_TRUE(kit) << error.text();
+    fs::remove(kick);
+    fs::create_symlink(dir / "outside.aiff", kick);
+    fs::rename(hat, bundle / "Sounds" / "real hat.aiff");
+    fs::create_symlink("real hat.aiff", hat);
+    kit = ORPDrumKit::drumKitFromURL(bundle, false);
+    ASSERT_TRUE(kit);
     EXPECT_FALSE(kit->drums()[0]->storedSound()->soundFileURL());
-    EXPECT_EQ(kit->drums()[1]->storedSound()->soundFileURL(), bundle / "Sounds" / hatName);
+    EXPECT_EQ(kit->drums()[1]->storedSound()->soundFileURL(), hat);
     EXPECT_TRUE(quiet.contains("lies outside the bundle"));
+
+    // Named pipes in place of an embedded and a linked sound are not waited on.
+    fs::remove(kick);
+    ASSERT_EQ(::mkfifo(kick.c_str(), 0600), 0);
+    fs::remove(dir / "ride.aiff");
+    ASSERT_EQ(::mkfifo((dir / "ride.aiff").c_str(), 0600), 0);
+    {
+        BoundedCase bounded("named pipes");
+        kit = ORPDrumKit::drumKitFromURL(bundle, false);
+        ASSERT_TRUE(kit);
+        EXPECT_FALSE(kit->drums()[0]->storedSound()->soundFileURL());
+        EXPECT_FALSE(kit->drums()[2]->storedSound()->soundFileURL());
+        EXPECT_TRUE(quiet.contains("is not a regular file"));
+        // For a song the linked sound counts as missing; nobody finds it.
+        rp::Error error;
+        EXPECT_FALSE(ORPDrumKit::drumKitFromURL(bundle, true, &error));
+        EXPECT_TRUE(error.isApplicationError(rp::kErrorKitSoundsMissing));
+    }
 
     // The whole Sounds folder a link to a folder outside.
     fs::create_directory(dir / "elsewhere");
-    fs::copy_file(dir / "outside.aiff", dir / "elsewhere" / hatName);
+    fs::copy_file(dir / "outside.aiff", dir / "elsewhere" / hat.filename());
     fs::rename(bundle / "Sounds", dir / "old sounds");
     fs::create_directory_symlink(dir / "elsewhere", bundle / "Sounds");
-    kit = ORPDrumKit::drumKitFromURL(bundle, false, &error);
-    ASSERT_TRUE(kit) << error.text();
+    kit = ORPDrumKit::drumKitFromURL(bundle, false);
+    ASSERT_TRUE(kit);
     EXPECT_FALSE(kit->drums()[1]->storedSound()->soundFileURL());
 
-    // The kit file a link to a kit file outside: the bundle holds no kit.
-    fs::create_directory(dir / "L.rpkit");
+    // No kit file, or in its place a link to a kit file outside, a link loop or a named pipe: the
+    // bundle holds no kit, and nothing hangs.
+    for (const char* name : { "L.rpkit", "Loop.rpkit", "Pipe.rpkit", "Empty.rpkit" })
+        fs::create_directory(dir / name);
     writeFileBytes(dir / "real.rpkit", file);
     fs::create_symlink(dir / "real.rpkit", dir / "L.rpkit" / "L.rpkit");
-    rp::Error untouched;
-    EXPECT_FALSE(ORPDrumKit::drumKitFromURL(dir / "L.rpkit", false, &untouched));
-    EXPECT_EQ(untouched.code, 0);
-    // A link loop in place of the kit file is no kit either, and does not hang.
-    fs::create_directory(dir / "Loop.rpkit");
     fs::create_symlink("Loop.rpkit", dir / "Loop.rpkit" / "Loop.rpkit");
-    EXPECT_FALSE(ORPDrumKit::drumKitFromURL(dir / "Loop.rpkit", false, &untouched));
+    ASSERT_EQ(::mkfifo((dir / "Pipe.rpkit" / "Pipe.rpkit").c_str(), 0600), 0);
+    for (const char* name : { "L.rpkit", "Loop.rpkit", "Pipe.rpkit", "Empty.rpkit" }) {
+        BoundedCase bounded(name);
+        EXPECT_FALSE(ORPDrumKit::drumKitFromURL(dir / name, false)) << name;
+    }
 }
 
-TEST_F(HostileKitCorpus, NamedPipesInPlaceOfSoundsAreNotWaitedOn)
+TEST_F(HostileKitCorpus, EmbeddedSoundNamesCannotReachOutsideTheBundle)
 {
-    rp::Error error;
-    auto kit = ORPDrumKit::drumKitFromURL(bundle, false, &error);
-    ASSERT_TRUE(kit) << error.text();
-    const fs::path embedded = bundle / "Sounds" / kit->drums()[0]->storedSound()->name();
-    fs::remove(embedded);
-    ASSERT_EQ(::mkfifo(embedded.c_str(), 0600), 0);
-    fs::remove(dir / "ride.aiff"); // the linked sound
-    ASSERT_EQ(::mkfifo((dir / "ride.aiff").c_str(), 0600), 0);
-    BoundedCase bounded("named pipes");
-    kit = ORPDrumKit::drumKitFromURL(bundle, false, &error);
-    ASSERT_TRUE(kit) << error.text();
-    EXPECT_FALSE(kit->drums()[0]->storedSound()->soundFileURL());
-    EXPECT_FALSE(kit->drums()[2]->storedSound()->soundFileURL());
-    EXPECT_TRUE(quiet.contains("is not a regular file"));
-    // For a song the linked sound counts as missing; nobody finds it.
-    EXPECT_FALSE(ORPDrumKit::drumKitFromURL(bundle, true, &error));
-    EXPECT_TRUE(error.isApplicationError(rp::kErrorKitSoundsMissing));
+    makeSoundFile(dir / "secret.aiff", 1000); // "../../secret.aiff" from the Sounds folder
+    auto kit = ORPDrumKit::drumKitFromURL(bundle, false);
+    ASSERT_TRUE(kit);
+    const auto sound = kit->drums()[0]->storedSound();
+    for (const std::string& name : { std::string("../../secret.aiff"), std::string(".."),
+             std::string("a\0b", 3), std::string("a/b.aiff") }) {
+        // Archived as it stands: embedded, so the name is all that locates the file.
+        sound->setSoundFileURL(std::nullopt);
+        sound->setName(name);
+        ASSERT_EQ(sound->name(), name);
+        sound->setSavesFileReference(false);
+        writeFileBytes(bundle / "K.rpkit", kit->flatDataRepresentation());
+        auto read = ORPDrumKit::drumKitFromURL(bundle, false);
+        ASSERT_TRUE(read) << name;
+        EXPECT_FALSE(read->drums()[0]->storedSound()->soundFileURL()) << name;
+        EXPECT_EQ(read->drums()[1]->storedSound()->soundFileURL()->parent_path(), bundle / "Sounds");
+    }
+    EXPECT_TRUE(quiet.contains("is not a file name in the Sounds folder"));
 }
 
 TEST_F(HostileKitCorpus, LinkSearchSkipsLinkLoopsAndStopsAtItsBound)

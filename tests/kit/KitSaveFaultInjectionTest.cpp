@@ -59,13 +59,14 @@ protected:
 
 TEST_F(KitSaveFaultInjection, KilledSavesLeaveTheOldOrTheNewBundleWhole)
 {
-    fs::create_directories(dir / "small");
-    fs::create_directories(dir / "large");
-    fs::create_directories(dir / "work");
-    ASSERT_TRUE(kitNamed("small")->saveToPath(dir / "small" / "Kit.rpkit"));
-    ASSERT_TRUE(kitNamed("large")->saveToPath(dir / "large" / "Kit.rpkit"));
-    const Tree small = treeOf(dir / "small" / "Kit.rpkit");
-    const Tree large = treeOf(dir / "large" / "Kit.rpkit");
+    std::map<std::string, Tree> saved; // each kit saved alone, to compare with
+    for (const std::string name : { "small", "large", "work" }) {
+        fs::create_directories(dir / name);
+        if (name != "work" && kitNamed(name)->saveToPath(dir / name / "Kit.rpkit"))
+            saved[name] = treeOf(dir / name / "Kit.rpkit");
+    }
+    const Tree& small = saved["small"];
+    const Tree& large = saved["large"];
     ASSERT_EQ(small.size(), 4u);
     ASSERT_EQ(large.size(), 5u);
     const fs::path bundle = dir / "work" / "Kit.rpkit";
@@ -75,7 +76,6 @@ TEST_F(KitSaveFaultInjection, KilledSavesLeaveTheOldOrTheNewBundleWhole)
     bool smallOnDisk = true;
     int sawOld = 0;
     int sawNew = 0;
-    int leftAside = 0;
     rp::LogCapture quiet;
     killWhileSaving(
         61220, 200, saveTime * 3 + std::chrono::milliseconds(1),
@@ -100,17 +100,10 @@ TEST_F(KitSaveFaultInjection, KilledSavesLeaveTheOldOrTheNewBundleWhole)
             }
             const auto others = otherEntries(dir / "work", "Kit.rpkit");
             ASSERT_LE(others.size(), 1u) << "round " << round << ": " << others.front();
-            if (!others.empty()) {
-                EXPECT_TRUE(others[0].starts_with(".rpkit-save-")) << others[0];
-                ++leftAside;
-            }
+            EXPECT_TRUE(others.empty() || others[0].starts_with(".rpkit-save-")) << others[0];
         });
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
-    std::printf("kit saves killed (one save %lld us): %d rounds left the old kit, %d a new one, %d a scratch "
-                "folder\n",
-        static_cast<long long>(saveTime.count()), sawOld, sawNew, leftAside);
-
     ASSERT_TRUE(kitNamed("small")->saveToPath(bundle));
     EXPECT_TRUE(otherEntries(dir / "work", "Kit.rpkit").empty());
     EXPECT_EQ(treeOf(bundle), small);

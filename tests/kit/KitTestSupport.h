@@ -3,6 +3,7 @@
 // Helpers for the kit tests: drums with given names, small sound files made by libsndfile, a
 // private user-defaults store, and kits built from them.
 
+#include "archive/TypedStreamWriter.h"
 #include "audio/OASoundTestSupport.h"
 #include "foundation/UserDefaults.h"
 #include "kit/ORPDrumKit.h"
@@ -38,6 +39,49 @@ inline ORPDrumPtr makeDrumWithSound(const std::string& group, const std::string&
     auto drum = makeDrum(group, type, variant);
     drum->setSound(OASound::soundWithContentsOfURL(soundFile));
     return drum;
+}
+
+// An older sequential kit ("Old kit", "long ago") of two drums: a closed hi hat without a sound at
+// grid place 0, and a kick at grid place 6 with an empty shortcut, marked as its type's default
+// variant, whose sound carries its samples in an embedded block.
+inline std::vector<uint8_t> olderKit(bool bigEndian)
+{
+    TypedStreamWriter w(bigEndian);
+    w.group("@");
+    w.beginObject({ { "DrumKit", 0 }, { "NSObject", 0 } });
+    w.group("@@@");
+    w.stringObject("Old kit");
+    w.stringObject("long ago");
+    w.arrayObject(2, [&](int i) {
+        w.beginObject({ { "DrumInfo", 0 }, { "NSObject", 0 } });
+        w.group("@@sf@@@c");
+        w.stringObject(i == 0 ? "hi hat" : "kick");
+        w.stringObject(i == 0 ? "closed" : "default");
+        w.integer(6 * i);
+        w.floatValue(0.75f, true);
+        if (i == 0) {
+            w.nil();
+        } else {
+            w.beginObject({ { "OASound", 1 }, { "NSObject", 0 } });
+            w.group("@qiiiiiff@");
+            w.stringObject("kick");
+            for (int v : { 64, 22050, 1, 0x020002, 0, 0 })
+                w.integer(v);
+            w.floatValue(0.25f, true);
+            w.floatValue(0.5f, true);
+            std::vector<uint8_t> block(128);
+            for (size_t b = 0; b < block.size(); ++b)
+                block[b] = static_cast<uint8_t>(b * 37);
+            w.dataObject(block);
+            w.endObject();
+        }
+        w.nil();
+        i == 0 ? w.nil() : static_cast<void>(w.stringObject(""));
+        w.byte(static_cast<uint8_t>(i));
+        w.endObject();
+    });
+    w.endObject();
+    return w.bytes();
 }
 
 // Installs a user-defaults store in a temporary folder for the lifetime of the object.

@@ -4,6 +4,8 @@
 #include "kit/ORPDrumKit.h"
 #include "model/ORPPatternInstance.h"
 
+#include <functional>
+
 using namespace rp::test;
 
 namespace {
@@ -13,9 +15,8 @@ ORPSectionPtr sectionOf(std::initializer_list<float> bpms, const std::string& na
     auto section = ORPSection::section();
     std::vector<ORPPatternPtr> patterns;
     for (float bpm : bpms) {
-        auto pattern = ORPPattern::pattern();
-        pattern->setBpm(bpm, 4);
-        patterns.push_back(pattern);
+        patterns.push_back(ORPPattern::pattern());
+        patterns.back()->setBpm(bpm, 4);
     }
     section->insertPatterns(patterns, 0);
     section->setName(name);
@@ -30,7 +31,7 @@ ORPSectionMarkerPtr entryFor(const ORPSectionPtr& section, int16_t times)
     return marker;
 }
 
-// Replaces the new song's contents with the given sections and entries.
+// Replaces the song's contents with the given sections and entries.
 void fill(ORPSong& song, const std::vector<ORPSectionPtr>& sections,
     const std::vector<ORPSectionMarkerPtr>& entries)
 {
@@ -40,36 +41,27 @@ void fill(ORPSong& song, const std::vector<ORPSectionPtr>& sections,
     song.insertSectionMarkers(entries, 0);
 }
 
-TEST(ORPSong, NewSongShape)
+TEST(ORPSong, NewSongsTakeTheDefaultKit)
 {
-    SongFixture fixture;
-    auto& song = *fixture.song;
-    ASSERT_EQ(song.sectionList().size(), 1u);
-    ASSERT_EQ(song.sectionMarkerList().size(), 1u);
-    EXPECT_EQ(song.sectionMarkerList()[0]->section(), song.sectionList()[0]);
-    EXPECT_EQ(song.sectionList()[0]->parentSong().get(), &song);
-    EXPECT_EQ(song.sectionList()[0]->patterns()[0]->parentSection(), song.sectionList()[0]);
-    EXPECT_EQ(song.totalBars(), 1u);
-    EXPECT_EQ(song.totalDuration(), 2.0f);
-    EXPECT_FALSE(song.drumKit());
-
     auto kit = ORPDrumKit::kit();
     ORPSong::setDefaultKitProvider(
         [kit] { return std::make_pair(kit, std::filesystem::path("/kits/Default.rpkit")); });
-    auto withKit = ORPSong::song();
+    auto song = ORPSong::song();
     ORPSong::setDefaultKitProvider({});
-    EXPECT_EQ(withKit->drumKit(), kit);
-    EXPECT_EQ(withKit->drumKitURL(), "/kits/Default.rpkit");
+    EXPECT_EQ(song->drumKit(), kit);
+    EXPECT_EQ(song->drumKitURL(), "/kits/Default.rpkit");
+    EXPECT_EQ(song->sectionMarkerList().at(0)->section(), song->sectionList().at(0));
+    EXPECT_EQ(song->totalDuration(), 2.0f);
+    EXPECT_FALSE(ORPSong::song()->drumKit());
 }
 
-TEST(ORPSong, PlaylistOverviewAndInstances)
+TEST(ORPSong, PlaylistTimesBarsAndInstances)
 {
     SongFixture fixture;
     auto& song = *fixture.song;
     auto a = sectionOf({ 120, 120 }, "A");
     auto b = sectionOf({ 160 }, "B");
     fill(song, { a, b }, { entryFor(a, 3), entryFor(b, 1) });
-
     const auto& entries = song.sectionMarkerList();
     EXPECT_EQ(entries[1]->cueTime(), 12.0f);
     EXPECT_EQ(entries[1]->firstBarNumber(), 7u);
@@ -89,7 +81,6 @@ TEST(ORPSong, PlaylistOverviewAndInstances)
     EXPECT_EQ(instances[6]->previousPatternInstance(), instances[5]);
     EXPECT_EQ(instances[0]->barNumberCompare(*instances[6]), -1);
     EXPECT_FALSE(instances[0]->selection()->anySelection());
-
     auto alone = ORPPatternInstance::instancesForSection(*b);
     ASSERT_EQ(alone.size(), 1u);
     EXPECT_EQ(alone[0]->cueTime(), 0.0f);
@@ -101,20 +92,18 @@ TEST(ORPSong, RepeatCountsAndSharedSectionsFollowChanges)
     SongFixture fixture;
     auto& song = *fixture.song;
     auto verse = sectionOf({ 120 }, "verse");
-    auto first = entryFor(verse, 1);
     auto second = entryFor(verse, 2);
-    fill(song, { verse }, { first, second });
+    fill(song, { verse }, { entryFor(verse, 1), second });
     EXPECT_EQ(song.totalDuration(), 6.0f);
 
     NotificationRecorder entryChanged(ORPSectionMarkerSectionChangedNotification, second.get());
     NotificationRecorder recalculated(ORPSongDurationRecalculatedNotification, &song);
     second->setNumberOfTimes(4);
+    second->setNumberOfTimes(0); // refused
+    second->setNumberOfTimes(-3);
     EXPECT_EQ(entryChanged.count(), 1u);
     EXPECT_EQ(recalculated.count(), 1u);
     EXPECT_EQ(song.totalBars(), 5u);
-    second->setNumberOfTimes(0); // refused
-    second->setNumberOfTimes(-3);
-    EXPECT_EQ(second->numberOfTimes(), 4);
 
     // A tempo change in the shared section moves both entries once the queue is flushed.
     verse->patterns()[0]->setBpm(60, 4);
@@ -124,107 +113,81 @@ TEST(ORPSong, RepeatCountsAndSharedSectionsFollowChanges)
     EXPECT_EQ(second->cueTime(), 4.0f);
 }
 
-TEST(ORPSong, SectionInsertRemoveAndUndo)
+// Every kind of edit to a song, its sections, playlist and bars is its own undo step: undoing them
+// one by one passes back through every earlier state, and redoing them all comes back.
+TEST(ORPSongUndo, EveryEditUndoesAndRedoesStepByStep)
 {
     SongFixture fixture;
     auto& song = *fixture.song;
-    auto& doc = *fixture.document;
-    std::vector<ORPSectionPtr> s;
-    for (int i = 0; i < 6; ++i)
-        s.push_back(sectionOf({ 120 }, "s" + std::to_string(i)));
-    fill(song, s, {});
-
-    NotificationRecorder changed(ORPSongSectionsAddedOrRemovedNotification, &song);
-    doc.edit([&] { song.removeSections({ s[1], s[3], s[4] }); });
-    EXPECT_EQ(song.sectionList(), (std::vector<ORPSectionPtr> { s[0], s[2], s[5] }));
-    EXPECT_FALSE(s[3]->parentSong());
-    doc.undo.undo();
-    EXPECT_EQ(song.sectionList(), s);
-    EXPECT_EQ(s[3]->parentSong().get(), &song);
-
-    // Sections not in the song: nothing changes, but an undo step and a notification still happen.
-    auto stranger = sectionOf({ 120 });
-    size_t steps = doc.undo.undoStepCount();
-    size_t posts = changed.count();
-    doc.edit([&] { song.removeSections({ stranger }); });
-    EXPECT_EQ(song.sectionList(), s);
-    EXPECT_EQ(doc.undo.undoStepCount(), steps + 1);
-    EXPECT_EQ(changed.count(), posts + 1);
-
-    doc.edit([&] { song.insertSections({ stranger }, 99); }); // an index past the end appends
-    EXPECT_EQ(song.sectionList().back(), stranger);
-    doc.undo.undo();
-    EXPECT_EQ(song.sectionList(), s);
-}
-
-TEST(ORPSong, PlaylistAndPatternEditsUndo)
-{
-    SongFixture fixture;
-    auto& song = *fixture.song;
-    auto& doc = *fixture.document;
     auto section = song.sectionList()[0];
     auto entry = song.sectionMarkerList()[0];
-
-    NotificationRecorder markers(ORPSongSectionMarkersAddedOrRemovedNotification, &song);
-    auto extra = entryFor(section, 2);
-    doc.edit([&] { song.insertSectionMarkers({ extra }, 0); });
-    EXPECT_EQ(markers.count(), 1u);
-    EXPECT_EQ(entry->firstBarNumber(), 3u);
-    doc.undo.undo();
-    EXPECT_EQ(song.sectionMarkerList().size(), 1u);
-    EXPECT_EQ(entry->firstBarNumber(), 1u);
-
-    NotificationRecorder patterns(ORPSectionPatternsAddedOrRemovedNotification, section.get());
+    auto pattern = section->patterns()[0];
+    auto extra = sectionOf({ 90, 100 }, "extra");
     auto bar = ORPPattern::pattern();
-    doc.edit([&] { section->insertPatterns({ bar }, 1); });
-    EXPECT_EQ(std::any_cast<std::vector<ORPPatternPtr>>(patterns.lastInfo("patterns+")).size(), 1u);
-    EXPECT_EQ(song.totalBars(), 2u);
-    EXPECT_EQ(bar->parentSection(), section);
-    doc.undo.undo();
-    EXPECT_EQ(std::any_cast<std::vector<ORPPatternPtr>>(patterns.lastInfo("patterns-")).front(), bar);
-    EXPECT_EQ(song.totalBars(), 1u);
+    ORPEventPtr event;
+    NotificationRecorder patterns(ORPSectionPatternsAddedOrRemovedNotification, section.get());
+    NotificationRecorder sections(ORPSongSectionsAddedOrRemovedNotification, &song);
+    NotificationRecorder markers(ORPSongSectionMarkersAddedOrRemovedNotification, &song);
+    const std::vector<std::function<void()>> edits = {
+        [&] { event = pattern->addEventWithDrum(makeDrum("kick"), 0.5f, 0.25f); },
+        [&] {
+            for (float place : { 0.375f, 0.5f, 0.75f })
+                pattern->addEventWithDrum(makeDrum(place == 0.375f ? "hi hat" : "snare"), 0.6f, place);
+        },
+        [&] { pattern->changeEvent(event, makeDrum("snare", "rim"), 0.9f); },
+        [&] { pattern->setTimeSignatureTop(3, 4); },
+        [&] { pattern->setBpm(100, 8); },
+        [&] { pattern->insertBeats(2, 0.6f); },
+        [&] { pattern->removeEvent(pattern->events()->front()); },
+        [&] { pattern->deleteBeatsFromPlace(0.1f, 0.5f); },
+        [&] { section->insertPatterns({ bar }, 1); },
+        [&] { section->setName("C"); },
+        [&] { song.insertSections({ extra }, 99); }, // an index past the end appends
+        [&] { song.insertSectionMarkers({ entryFor(extra, 2) }, 0); },
+        [&] { entry->setNumberOfTimes(3); },
+        [&] { entry->setName("chorus"); },
+        [&] { entry->setSection(extra); },
+        [&] { song.removeSections({ section }); },
+        [&] { song.setName("Song"); },
+        [&] { song.setNotes("notes"); },
+        [&] { song.setMasterLevel(0.5f); },
+    };
+    std::vector<std::string> states = { outline(song) };
+    for (const auto& edit : edits) {
+        fixture.document->edit(edit);
+        states.push_back(outline(song));
+        EXPECT_NE(states.back(), states[states.size() - 2]) << states.back();
+    }
+    EXPECT_FALSE(section->parentSong());
+    for (size_t i = edits.size(); i-- > 0;) {
+        fixture.document->undo.undo();
+        EXPECT_EQ(outline(song), states[i]) << "undoing edit " << i;
+    }
+    EXPECT_EQ(section->parentSong().get(), &song);
     EXPECT_FALSE(bar->parentSection());
-
-    doc.edit([&] { entry->setNumberOfTimes(3); });
-    doc.edit([&] { entry->setName("chorus"); });
-    doc.edit([&] { section->setName("C"); });
-    doc.edit([&] { song.setName("Song"); });
-    doc.edit([&] { song.setNotes("notes"); });
-    doc.edit([&] { song.setMasterLevel(0.5f); });
-    auto other = sectionOf({ 90 });
-    doc.edit([&] { entry->setSection(other); });
-    for (int i = 0; i < 7; ++i)
-        doc.undo.undo();
-    EXPECT_EQ(entry->numberOfTimes(), 1);
-    EXPECT_EQ(entry->name(), "unnamed");
-    EXPECT_EQ(song.notes(), "");
-    EXPECT_EQ(entry->section(), section);
-    for (int i = 0; i < 7; ++i)
-        doc.undo.redo();
-    EXPECT_EQ(song.masterLevel(), 0.5f);
-    EXPECT_EQ(entry->section(), other);
-    EXPECT_EQ(song.totalDuration(), 3 * other->duration());
+    EXPECT_EQ(std::any_cast<std::vector<ORPPatternPtr>>(patterns.lastInfo("patterns-")).front(), bar);
+    for (size_t i = 0; i < edits.size(); ++i)
+        fixture.document->undo.redo();
+    EXPECT_EQ(outline(song), states.back());
+    EXPECT_EQ(bar->parentSection(), section);
+    EXPECT_EQ(std::vector<size_t>({ patterns.count(), sections.count(), markers.count() }),
+        std::vector<size_t>({ 3, 6, 3 }));
 }
 
-TEST(ORPSong, DrumsInUseAndCopies)
+TEST(ORPSong, SectionCopiesOwnAndObserveTheirOwnPatterns)
 {
-    SongFixture fixture;
-    auto& song = *fixture.song;
-    auto kick = makeDrum("kick");
-    auto tom = makeDrum("tom");
-    song.sectionList()[0]->patterns()[0]->addEventWithDrum(kick, 1, 0);
     auto unplayed = sectionOf({ 120 });
-    unplayed->patterns()[0]->addEventWithDrum(tom, 1, 0.5f);
-    unplayed->patterns()[0]->addEventWithDrum(kick, 1, 0.75f);
-    song.insertSections({ unplayed }, 1);
-    EXPECT_EQ(song.drumsCurrentlyInUse(), (std::set<ORPDrumPtr> { kick, tom }));
-    EXPECT_EQ(song.allPatterns().size(), 2u);
-
+    unplayed->patterns()[0]->addEventWithDrum(makeDrum("tom"), 1, 0.5f);
     auto copy = unplayed->copy();
     EXPECT_FALSE(copy->parentSong());
     ASSERT_EQ(copy->patterns().size(), 1u);
     EXPECT_NE(copy->patterns()[0], unplayed->patterns()[0]);
     EXPECT_EQ(copy->patterns()[0]->parentSection(), copy);
+    // Each copied pattern has its own events, with the same drums.
+    EXPECT_EQ(copy->patterns()[0]->description(), unplayed->patterns()[0]->description());
+    EXPECT_NE(copy->patterns()[0]->events()->front(), unplayed->patterns()[0]->events()->front());
+    EXPECT_EQ(
+        copy->patterns()[0]->events()->front()->drum(), unplayed->patterns()[0]->events()->front()->drum());
     copy->patterns()[0]->setBpm(60, 4); // the copy observes its own patterns
     EXPECT_EQ(copy->duration(), 4.0f);
 }
