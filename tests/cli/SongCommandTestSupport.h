@@ -10,27 +10,16 @@
 #include "model/ORPSong.h"
 #include "support/TestSupport.h"
 
-#include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 
 namespace rp::test {
 
+// `path` in single quotes for the shell (test paths hold no quote of their own).
 inline std::string quoted(const std::filesystem::path& path)
 {
-    std::string out = "'";
-    for (const char c : path.string()) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out.push_back(c);
-    }
-    return out + "'";
+    return "'" + path.string() + "'";
 }
 
 // A kit "Test Kit" with two groups: Drums (Kick, MIDI 10/36; Snare without MIDI) and Cymbals
@@ -39,19 +28,17 @@ inline std::string quoted(const std::filesystem::path& path)
 struct SongFixture {
     explicit SongFixture(double seconds = 1.5)
     {
-        std::filesystem::create_directories(kitFolder);
-        std::filesystem::create_directories(songFolder);
-        std::filesystem::create_directories(defaultsFolder);
+        for (const auto& folder : { kitFolder, songFolder, defaultsFolder })
+            std::filesystem::create_directories(folder);
         ORPDrumKit::registerArchiveClasses();
         ORPSong::registerArchiveClasses();
         kit = ORPDrumKit::kit();
         kit->setKitName("Test Kit");
-        kick = addDrum("Drums", "Kick", "default", 0.5, seconds, 9, 36);
-        snare = addDrum("Drums", "Snare", "default", 0.25, seconds, -1, 0);
-        hatClosed = addDrum("Cymbals", "Hat", "closed", 0.125, 2.0, 9, 42);
-        hatOpen = addDrum("Cymbals", "Hat", "open", 0.0625, 2.0, 9, 46);
+        kick = addDrum("Drums", "Kick", "default", 0.5, seconds, 36);
+        snare = addDrum("Drums", "Snare", "default", 0.25, seconds, -1);
+        hatClosed = addDrum("Cymbals", "Hat", "closed", 0.125, 2.0, 42);
+        hatOpen = addDrum("Cymbals", "Hat", "open", 0.0625, 2.0, 46);
         hatOpen->setVariantPrecedence(true);
-        kitPath = kitFolder / "Test Kit.rpkit";
         EXPECT_TRUE(kit->saveToPath(kitPath));
         ORPSong::setDefaultKitProvider({});
         song = ORPSong::song();
@@ -60,8 +47,9 @@ struct SongFixture {
         song->setDrumKit(kit, kitPath);
     }
 
+    // A drum on MIDI channel 10 with `note` (none when negative).
     ORPDrumPtr addDrum(const std::string& group, const std::string& type, const std::string& variant,
-        double level, double seconds, int channel, int note)
+        double level, double seconds, int note)
     {
         const auto file = dir / (type + "-" + variant + ".wav");
         writeSoundFile(file, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 22050, 1,
@@ -71,8 +59,8 @@ struct SongFixture {
         drum->setTypeName(type);
         drum->setVariantName(variant);
         drum->setSound(OASound::soundWithContentsOfURL(file));
-        if (channel >= 0) {
-            drum->setMidiChannel(static_cast<int8_t>(channel));
+        if (note >= 0) {
+            drum->setMidiChannel(9);
             drum->setMidiNote(static_cast<int8_t>(note));
             drum->setMidiVelocity(100);
         }
@@ -89,25 +77,46 @@ struct SongFixture {
         return section->patterns()[index];
     }
 
-    std::filesystem::path save(const std::string& name = "song.rpsong")
+    std::filesystem::path save()
     {
-        const auto path = songFolder / name;
+        const auto path = songFolder / "song.rpsong";
         EXPECT_TRUE(song->writeToFile(path));
         return path;
     }
 
-    // Runs the tool with this fixture's defaults folder; standard error goes to `errors`.
+    // The command line that runs the tool with this fixture's defaults folder.
+    std::string command(const std::string& arguments) const
+    {
+        return "RATTLEPAN_DEFAULTS_DIR=" + quoted(defaultsFolder) + " " + RP_CLI_PATH + " " + arguments;
+    }
+
+    // Runs the tool; standard error goes to `errors`.
     int cli(const std::string& arguments, std::string* output = nullptr, std::string* errors = nullptr) const
     {
         const auto errorFile = dir / "stderr.txt";
-        const int status = runCommand("RATTLEPAN_DEFAULTS_DIR=" + quoted(defaultsFolder) + " " + RP_CLI_PATH
-                + " " + arguments + " 2>" + quoted(errorFile),
-            output);
+        const int status = runCommand(command(arguments) + " 2>" + quoted(errorFile), output);
         if (errors) {
             const auto bytes = readFileBytes(errorFile);
             errors->assign(bytes.begin(), bytes.end());
         }
         return status;
+    }
+
+    // Runs the tool in the background and sends it Ctrl-C `delay` seconds after its output first
+    // shows `line` (or after 30 s without). Returns its exit status; `output` gets what it printed.
+    int interruptAfter(
+        const std::string& arguments, const std::string& line, double delay, std::string& output) const
+    {
+        const auto out = dir / "background.txt";
+        std::string status;
+        runCommand("env " + command(arguments) + " >" + quoted(out)
+                + " 2>/dev/null & pid=$!; i=0; until grep -qF '" + line + "' " + quoted(out)
+                + " || [ $i -ge 1500 ]; do sleep 0.02; i=$((i+1)); done; sleep " + std::to_string(delay)
+                + "; kill -INT $pid 2>/dev/null; wait $pid; echo $?",
+            &status);
+        const auto bytes = readFileBytes(out);
+        output.assign(bytes.begin(), bytes.end());
+        return status.empty() ? -1 : std::stoi(status);
     }
 
     UserDefaults defaults() const
@@ -119,76 +128,10 @@ struct SongFixture {
     std::filesystem::path kitFolder = dir / "kits";
     std::filesystem::path songFolder = dir / "songs";
     std::filesystem::path defaultsFolder = dir / "defaults";
+    std::filesystem::path kitPath = kitFolder / "Test Kit.rpkit";
     ORPDrumKitPtr kit;
-    std::filesystem::path kitPath;
     ORPSongPtr song;
     ORPDrumPtr kick, snare, hatClosed, hatOpen;
-};
-
-// The tool started in the background with its standard output read line by line, so that a test
-// can send it Ctrl-C at a known moment.
-class BackgroundCommand {
-public:
-    explicit BackgroundCommand(const std::string& command)
-    {
-        pipe_ = popen(("exec 2>/dev/null; echo $$; exec " + command).c_str(), "r");
-        if (pipe_) {
-            const std::string line = readLine();
-            pid_ = line.empty() ? -1 : std::stoi(line);
-        }
-    }
-    ~BackgroundCommand()
-    {
-        if (pipe_) {
-            if (pid_ > 0)
-                ::kill(pid_, SIGKILL);
-            pclose(pipe_);
-        }
-    }
-    BackgroundCommand(const BackgroundCommand&) = delete;
-    BackgroundCommand& operator=(const BackgroundCommand&) = delete;
-
-    // The next line of standard output without its newline; empty at the end.
-    std::string readLine()
-    {
-        std::string line;
-        int c = 0;
-        while (pipe_ && (c = std::fgetc(pipe_)) != EOF && c != '\n')
-            line.push_back(static_cast<char>(c));
-        return line;
-    }
-    // Reads lines until one contains `text`; false at the end of the output.
-    bool waitForLine(const std::string& text)
-    {
-        for (;;) {
-            const std::string line = readLine();
-            if (line.find(text) != std::string::npos)
-                return true;
-            if (line.empty() && std::feof(pipe_))
-                return false;
-        }
-    }
-    void interrupt() const
-    {
-        if (pid_ > 0)
-            ::kill(pid_, SIGINT);
-    }
-    // Reads the rest of the output and returns the exit status (-1 when killed by a signal).
-    int finish(std::string* rest = nullptr)
-    {
-        int c = 0;
-        while ((c = std::fgetc(pipe_)) != EOF) {
-            if (rest)
-                rest->push_back(static_cast<char>(c));
-        }
-        const int status = pclose(pipe_);
-        pipe_ = nullptr;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    FILE* pipe_ = nullptr;
-    int pid_ = -1;
 };
 
 } // namespace rp::test

@@ -4,75 +4,57 @@
 
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace rp::test {
 
-// One midicsv record: track, tick, record type, then the fields as text (quotes removed).
+// One midicsv record: track, tick, record type, then its fields joined by spaces with the quotes
+// around texts removed (the tests' texts hold no quote or comma).
 struct MidiCsvRecord {
     int track = 0;
     long long tick = 0;
     std::string type;
-    std::vector<std::string> fields;
-
-    long long number(size_t i) const { return i < fields.size() ? std::stoll(fields[i]) : -1; }
+    std::optional<std::string> fields;
 };
 
 // The records of `path`, or an empty list with a failure when midicsv cannot read it.
 inline std::vector<MidiCsvRecord> readMidiCsv(const std::filesystem::path& path)
 {
-    std::vector<MidiCsvRecord> records;
     std::string text;
     const int status = runCommand("midicsv '" + path.string() + "' 2>&1", &text);
     EXPECT_EQ(status, 0) << text;
+    std::vector<MidiCsvRecord> records;
     std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::vector<std::string> parts;
-        std::string part;
-        bool quoted = false;
-        for (size_t i = 0; i < line.size(); ++i) {
-            const char c = line[i];
-            if (c == '"') {
-                if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-                    part.push_back('"');
-                    ++i;
-                } else {
-                    quoted = !quoted;
-                }
-            } else if (c == ',' && !quoted) {
-                parts.push_back(part);
-                part.clear();
-                if (i + 1 < line.size() && line[i + 1] == ' ')
-                    ++i;
-            } else {
-                part.push_back(c);
-            }
-        }
-        parts.push_back(part);
-        if (parts.size() < 3)
+    std::smatch match;
+    for (std::string line; std::getline(lines, line);) {
+        if (!std::regex_match(line, match, std::regex("(\\d+), (\\d+), (\\w+)(?:, (.*))?")))
             continue;
-        MidiCsvRecord record;
-        record.track = std::stoi(parts[0]);
-        record.tick = std::stoll(parts[1]);
-        record.type = parts[2];
-        record.fields.assign(parts.begin() + 3, parts.end());
-        records.push_back(std::move(record));
+        std::optional<std::string> fields;
+        if (match[4].matched)
+            fields = std::regex_replace(
+                std::regex_replace(match.str(4), std::regex("\""), ""), std::regex(", "), " ");
+        records.push_back({ std::stoi(match[1]), std::stoll(match[2]), match[3], fields });
     }
     return records;
 }
 
-inline std::vector<MidiCsvRecord> recordsOfType(
-    const std::vector<MidiCsvRecord>& all, const std::string& type)
+// "tick type fields" for each record, in file order, whose type starts with one of `prefixes`.
+inline std::vector<std::string> recordLines(
+    const std::vector<MidiCsvRecord>& all, const std::vector<std::string>& prefixes)
 {
-    std::vector<MidiCsvRecord> out;
+    std::vector<std::string> out;
     for (const auto& record : all) {
-        if (record.type == type)
-            out.push_back(record);
+        if (std::any_of(
+                prefixes.begin(), prefixes.end(), [&](const auto& p) { return record.type.starts_with(p); }))
+            out.push_back(std::to_string(record.tick) + " " + record.type
+                + (record.fields ? " " + *record.fields : ""));
     }
     return out;
 }

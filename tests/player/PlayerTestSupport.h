@@ -10,30 +10,23 @@
 #include "player/ORPPlayer.h"
 
 #include <gtest/gtest.h>
-#include <mutex>
 #include <thread>
 
 namespace rp::test {
 
 constexpr int kClickRate = 44100;
 
-// A mono click at 44.1 kHz: `peak` on its first frame, `tail` on every other one, `frames` long.
-// The first frame marks where a hit starts; the tail shows how long it rang.
-inline OASoundPtr makeClick(
-    const TempDir& dir, const std::string& name, size_t frames, float peak = 0.5f, float tail = 0.125f)
-{
-    std::vector<float> samples(frames, tail);
-    samples[0] = peak;
-    const auto path = dir / (name + ".wav");
-    writeFloatWav(path, kClickRate, { samples });
-    return OASound::soundWithContentsOfURL(path);
-}
-
+// A drum whose sound is a mono click at 44.1 kHz, `frames` long: `peak` on its first frame marks
+// where a hit starts, 0.125 on every other one shows how long it rang.
 inline ORPDrumPtr makeClickDrum(const TempDir& dir, const std::string& group, const std::string& type,
     const std::string& variant, size_t frames, float peak = 0.5f)
 {
+    std::vector<float> samples(frames, 0.125f);
+    samples[0] = peak;
+    const auto path = dir / (group + "-" + type + "-" + variant + ".wav");
+    writeFloatWav(path, kClickRate, { samples });
     auto drum = makeDrum(group, type, variant);
-    drum->setSound(makeClick(dir, group + "-" + type + "-" + variant, frames, peak));
+    drum->setSound(OASound::soundWithContentsOfURL(path));
     return drum;
 }
 
@@ -48,9 +41,8 @@ inline ORPPatternInstancePtr makeBar(float seconds, const std::vector<Hit>& hits
 {
     auto pattern = ORPPattern::pattern();
     pattern->setBpm(4.0f * 60.0f / seconds, 4.0f);
-    for (const auto& hit : hits) {
+    for (const auto& hit : hits)
         pattern->addEventWithDrum(hit.drum, hit.velocity, hit.place);
-    }
     return ORPPatternInstance::initWithPattern(pattern, nullptr);
 }
 
@@ -68,6 +60,22 @@ public:
     float place = 0;
 };
 
+// A player on the null audio device following a stand-in editor, with private defaults.
+class PlayerFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        player = ORPPlayer::init(AudioDeviceKind::Null);
+        ASSERT_TRUE(player);
+        player->setPatternEditor(editor);
+    }
+
+    ScopedKitDefaults defaults;
+    TempDir dir;
+    std::shared_ptr<TestEditor> editor = std::make_shared<TestEditor>();
+    std::shared_ptr<ORPPlayer> player;
+};
+
 // Records the progress calls (all on the main thread) and can act inside them.
 class RecordingProgress : public ORPExportProgress {
 public:
@@ -75,9 +83,8 @@ public:
     {
         EXPECT_TRUE(RunLoop::main().isMainThread());
         files.push_back(path);
-        if (onFile) {
+        if (onFile)
             onFile(path);
-        }
     }
     void playerIsExportingPatternInstance(const ORPPatternInstancePtr& instance) override
     {

@@ -11,33 +11,23 @@ namespace {
 
 using namespace rp::test;
 
-class PlayerThreads : public ::testing::Test {
+class PlayerThreads : public PlayerFixture {
 protected:
     void SetUp() override
     {
-        player = ORPPlayer::init(AudioDeviceKind::Null);
-        ASSERT_TRUE(player);
-        player->setPatternEditor(editor);
-        for (int i = 0; i < 4; ++i) {
+        PlayerFixture::SetUp();
+        for (int i = 0; i < 4; ++i)
             drums.push_back(makeClickDrum(dir, "G", "Drum " + std::to_string(i), "default", 2205));
-        }
         drums[1]->setVariantPrecedence(true);
-        for (int bar = 0; bar < 4; ++bar) {
-            std::vector<Hit> hits;
-            for (int i = 0; i < 8; ++i) {
-                hits.push_back(
-                    { drums[static_cast<size_t>(i) % drums.size()], static_cast<float>(i) / 8.0f });
-            }
+        std::vector<Hit> hits;
+        for (size_t i = 0; i < 8; ++i)
+            hits.push_back({ drums[i % drums.size()], static_cast<float>(i) / 8.0f });
+        for (int bar = 0; bar < 4; ++bar)
             editor->bars.push_back(makeBar(0.2f, hits));
-        }
     }
     void post(const std::string& name) { rp::NotificationCenter::defaultCenter().post(name, editor.get()); }
 
-    ScopedKitDefaults defaults;
-    TempDir dir;
-    std::shared_ptr<TestEditor> editor = std::make_shared<TestEditor>();
     std::vector<ORPDrumPtr> drums;
-    std::shared_ptr<ORPPlayer> player;
 };
 
 TEST_F(PlayerThreads, RescheduleEditAndStopWhileTheRendererRuns)
@@ -45,8 +35,8 @@ TEST_F(PlayerThreads, RescheduleEditAndStopWhileTheRendererRuns)
     defaults.store().setBool(true, RPLoopPlaybackKey);
     player->startPlaybackOnceOnly(false);
     auto& loop = rp::RunLoop::main();
-    for (int step = 0; step < 60; ++step) {
-        editor->index = static_cast<uint64_t>(step) % editor->bars.size();
+    for (size_t step = 0; step < 60; ++step) {
+        editor->index = step % editor->bars.size();
         editor->place = static_cast<float>(step % 5) / 5.0f;
         post(ORPPatternEditorInsertionPointMovedNotification);
         if (step % 7 == 0) {
@@ -55,11 +45,10 @@ TEST_F(PlayerThreads, RescheduleEditAndStopWhileTheRendererRuns)
             post(ORPPatternEditorPatternSelectionChangedNotification);
         }
         // Paint and erase drums in the bars being walked.
-        const auto& pattern = editor->bars[static_cast<size_t>(step) % editor->bars.size()]->pattern();
-        auto added = pattern->addEventWithDrum(drums[static_cast<size_t>(step) % drums.size()], 0.5f, 0.3f);
-        if (step % 2 == 0) {
+        const auto& pattern = editor->bars[step % editor->bars.size()]->pattern();
+        auto added = pattern->addEventWithDrum(drums[step % drums.size()], 0.5f, 0.3f);
+        if (step % 2 == 0)
             pattern->removeEvent(added);
-        }
         pattern->setBpm(step % 2 == 0 ? 1200.0f : 1000.0f, 4.0f);
         ORPPatternInstancePtr instance;
         float place;
@@ -70,9 +59,9 @@ TEST_F(PlayerThreads, RescheduleEditAndStopWhileTheRendererRuns)
     }
     EXPECT_TRUE(player->isPlaying()); // looping: still running
     player->stopAndReset();
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_TRUE(player->instances().empty());
-    EXPECT_EQ(player->speakerOutput()->pendingFrames(), 0u);
+    EXPECT_EQ(
+        std::tuple(player->isPlaying(), player->instances().size(), player->speakerOutput()->pendingFrames()),
+        std::tuple(false, size_t { 0 }, uint64_t { 0 }));
 
     // Quick stop-and-start: the finished run's own request to stop must not end the new one.
     for (int i = 0; i < 5; ++i) {
@@ -90,9 +79,8 @@ TEST_F(PlayerThreads, RescheduleEditAndStopWhileTheRendererRuns)
 TEST_F(PlayerThreads, ExportWhileTheMainThreadEditsAndCancels)
 {
     std::vector<ORPPatternInstancePtr> bars;
-    for (int i = 0; i < 40; ++i) {
-        bars.push_back(editor->bars[static_cast<size_t>(i) % editor->bars.size()]);
-    }
+    for (size_t i = 0; i < 40; ++i)
+        bars.push_back(editor->bars[i % editor->bars.size()]);
     auto progress = std::make_shared<RecordingProgress>();
     rp::ScriptedPrompt prompt;
     player->exportPatternInstances(bars, 0, nullptr, std::nullopt, std::nullopt, "Song",
