@@ -122,7 +122,7 @@ uint32_t KWMIDIEndpoint::midiEndpointRef() const
     return endpointRef_;
 }
 
-bool KWMIDIEndpoint::setName(const std::string& name)
+bool KWMIDIEndpoint::writeToService(const std::function<bool(uint32_t ref)>& write)
 {
     const uint32_t ref = midiEndpointRef();
     if (ref == 0) {
@@ -132,10 +132,17 @@ bool KWMIDIEndpoint::setName(const std::string& name)
     if (manager) {
         manager->disableNotifications();
     }
-    const bool written = backend_->setEndpointName(kind(), ref, name);
+    const bool written = write(ref);
     if (manager) {
         manager->enableNotifications();
     }
+    return written;
+}
+
+bool KWMIDIEndpoint::setName(const std::string& name)
+{
+    const bool written
+        = writeToService([&](uint32_t ref) { return backend_->setEndpointName(kind(), ref, name); });
     if (written) {
         std::lock_guard lock(mutex_);
         name_ = name;
@@ -146,18 +153,8 @@ bool KWMIDIEndpoint::setName(const std::string& name)
 
 bool KWMIDIEndpoint::setUniqueID(int32_t uniqueID)
 {
-    const uint32_t ref = midiEndpointRef();
-    if (ref == 0) {
-        return false;
-    }
-    auto manager = manager_.lock();
-    if (manager) {
-        manager->disableNotifications();
-    }
-    const bool written = backend_->setEndpointUniqueID(kind(), ref, uniqueID);
-    if (manager) {
-        manager->enableNotifications();
-    }
+    const bool written
+        = writeToService([&](uint32_t ref) { return backend_->setEndpointUniqueID(kind(), ref, uniqueID); });
     if (written) {
         std::lock_guard lock(mutex_);
         uniqueID_ = uniqueID;

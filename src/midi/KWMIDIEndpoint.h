@@ -6,6 +6,7 @@
 #include "midi/MIDIPacketList.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -109,6 +110,10 @@ protected:
     bool interApplicationBus_ = false;
 
 private:
+    // Runs a write to the service on the endpoint's ref with the manager's notifications held, so
+    // our own change is not reported back as a setup change; false when there is no endpoint.
+    bool writeToService(const std::function<bool(uint32_t ref)>& write);
+
     // A user of the endpoint, known by its address and held weakly so it may go away unannounced.
     template <typename T> struct User {
         const T* identity;
