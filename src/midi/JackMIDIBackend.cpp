@@ -482,53 +482,43 @@ std::vector<MIDIBackend::EndpointInfo> JackMIDIBackend::endpoints(Kind kind)
 uint32_t JackMIDIBackend::createInputPort(const std::string& name, ReadProc read)
 {
     std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < kMaxPorts; ++i) {
-        Slot& slot = slots_[i];
-        if (slot.registered != nullptr || slot.retiring) {
-            continue;
-        }
-        const std::string portName = uniquePortNameLocked(name);
-        jack_port_t* port
-            = jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        if (port == nullptr) {
-            rp::logf("JackMIDIBackend: could not register input port %s", portName.c_str());
-            return 0;
-        }
-        slot.registered = port;
-        slot.ref = nextPortRef_++;
-        slot.read = std::move(read);
-        slot.output.store(false, std::memory_order_relaxed);
-        slot.generation.fetch_add(1, std::memory_order_relaxed);
-        slot.port.store(port, std::memory_order_release);
-        return slot.ref;
-    }
-    rp::logf("JackMIDIBackend: no free port for %s", name.c_str());
-    return 0;
+    return registerPortLocked(name, false, [&](Slot& slot) { slot.read = std::move(read); });
 }
 
 uint32_t JackMIDIBackend::createOutputPort(const std::string& name)
 {
     std::lock_guard lock(mutex_);
+    return registerPortLocked(name, true, [](Slot& slot) {
+        slot.ring = std::make_unique<MIDIEventRing<Event>>(1024);
+        slot.pending = std::make_unique<Pending>();
+        slot.queued.store(0, std::memory_order_relaxed);
+        slot.done.store(0, std::memory_order_relaxed);
+        slot.latestStamp = 0;
+    });
+}
+
+// Registers a JACK port in the first free slot. `prepare` sets up the direction's own state before
+// the port is published, last and with release order, to the process callback.
+uint32_t JackMIDIBackend::registerPortLocked(
+    const std::string& name, bool output, const std::function<void(Slot&)>& prepare)
+{
     for (size_t i = 0; i < kMaxPorts; ++i) {
         Slot& slot = slots_[i];
         if (slot.registered != nullptr || slot.retiring) {
             continue;
         }
         const std::string portName = uniquePortNameLocked(name);
-        jack_port_t* port
-            = jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_port_t* port = jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+            output ? JackPortIsOutput : JackPortIsInput, 0);
         if (port == nullptr) {
-            rp::logf("JackMIDIBackend: could not register output port %s", portName.c_str());
+            rp::logf("JackMIDIBackend: could not register %s port %s", output ? "output" : "input",
+                portName.c_str());
             return 0;
         }
-        slot.ring = std::make_unique<MIDIEventRing<Event>>(1024);
-        slot.pending = std::make_unique<Pending>();
-        slot.queued.store(0, std::memory_order_relaxed);
-        slot.done.store(0, std::memory_order_relaxed);
-        slot.latestStamp = 0;
+        prepare(slot);
         slot.registered = port;
         slot.ref = nextPortRef_++;
-        slot.output.store(true, std::memory_order_relaxed);
+        slot.output.store(output, std::memory_order_relaxed);
         slot.generation.fetch_add(1, std::memory_order_relaxed);
         slot.port.store(port, std::memory_order_release);
         return slot.ref;

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <jack/jack.h>
 #include <map>
 #include <mutex>
@@ -112,6 +113,8 @@ private:
     std::optional<std::string> fullNameLocked(Kind kind, uint32_t ref);
     bool connectDestinationLocked(Slot& slot, const std::string& destination);
     std::string uniquePortNameLocked(const std::string& base);
+    uint32_t registerPortLocked(
+        const std::string& name, bool output, const std::function<void(Slot&)>& prepare);
     void refreshOffset();
 
     jack_client_t* client_;
