@@ -66,54 +66,54 @@ void decodeIma4Packet(const uint8_t* packet, int16_t* out, size_t stride)
     }
 }
 
+namespace {
+
+struct LegacySampleFormat {
+    uint32_t formatID = 0;
+    uint32_t flags = 0;
+    uint32_t bitsPerChannel = 0;
+};
+
+// The legacy sample-format codes (low 16 bits) and the stream each stands for; unknown codes give
+// format 0, which no decoder accepts.
+LegacySampleFormat legacySampleFormat(int64_t code)
+{
+    switch (code) {
+    case 1:
+        return { kAudioFormatLinearPCM, kAudioFormatFlagIsSignedInteger, 8 };
+    case 2:
+        return { kAudioFormatLinearPCM, kAudioFormatFlagIsSignedInteger, 16 };
+    case 3:
+    case 4:
+        return { kAudioFormatLinearPCM, kAudioFormatFlagIsSignedInteger, 32 };
+    case 5:
+        return { kAudioFormatLinearPCM, 0, 8 };
+    case 6:
+    case 7:
+        return { kAudioFormatLinearPCM, kAudioFormatFlagIsFloat, 32 };
+    case 16:
+        return { kAudioFormatULaw, 0, 8 };
+    case 17:
+        return { kAudioFormatALaw, 0, 8 };
+    case 18:
+    case 19:
+        return { kAudioFormatAppleIMA4, 0, 0 };
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
 AudioStreamBasicDescription legacyBlockDescription(int64_t sfFormat, double sampleRate, uint32_t channels)
 {
     AudioStreamBasicDescription d;
     d.mSampleRate = sampleRate;
     d.mChannelsPerFrame = channels;
-    uint32_t flags = 0;
-    switch (sfFormat & 0xFFFF) {
-    case 1:
-        d.mFormatID = kAudioFormatLinearPCM;
-        flags = kAudioFormatFlagIsSignedInteger;
-        d.mBitsPerChannel = 8;
-        break;
-    case 2:
-        d.mFormatID = kAudioFormatLinearPCM;
-        flags = kAudioFormatFlagIsSignedInteger;
-        d.mBitsPerChannel = 16;
-        break;
-    case 3:
-    case 4:
-        d.mFormatID = kAudioFormatLinearPCM;
-        flags = kAudioFormatFlagIsSignedInteger;
-        d.mBitsPerChannel = 32;
-        break;
-    case 5:
-        d.mFormatID = kAudioFormatLinearPCM;
-        d.mBitsPerChannel = 8;
-        break;
-    case 6:
-    case 7:
-        d.mFormatID = kAudioFormatLinearPCM;
-        flags = kAudioFormatFlagIsFloat;
-        d.mBitsPerChannel = 32;
-        break;
-    case 16:
-        d.mFormatID = kAudioFormatULaw;
-        d.mBitsPerChannel = 8;
-        break;
-    case 17:
-        d.mFormatID = kAudioFormatALaw;
-        d.mBitsPerChannel = 8;
-        break;
-    case 18:
-    case 19:
-        d.mFormatID = kAudioFormatAppleIMA4;
-        break;
-    default:
-        break;
-    }
+    const LegacySampleFormat format = legacySampleFormat(sfFormat & 0xFFFF);
+    d.mFormatID = format.formatID;
+    d.mBitsPerChannel = format.bitsPerChannel;
+    const uint32_t flags = format.flags;
     d.mFormatFlags = flags | kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsPacked;
     if (d.mFormatID == kAudioFormatAppleIMA4) {
         d.mBytesPerPacket = kIma4BytesPerChannelPacket * channels;
