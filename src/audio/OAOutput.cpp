@@ -101,16 +101,23 @@ float OAOutput::currentSeconds() const
     return static_cast<float>(static_cast<double>(totalFramesRead()) / audioStreamDesc_.mSampleRate);
 }
 
+// The sound's data converted for this output (never more channels than the sound has), decoded and
+// cached by the sound on first use; null, logged, when it cannot be had.
+const AudioBufferList* OAOutput::acquireBufferFor(OASound& sound)
+{
+    AudioStreamBasicDescription working = audioStreamDesc_;
+    working.mChannelsPerFrame = std::min<uint32_t>(working.mChannelsPerFrame, sound.channels());
+    const AudioBufferList* list = sound.bufferListWithAudioStreamDescription(working);
+    if (!list || list->mNumberBuffers() == 0) {
+        rp::logf("OAOutput: failed to acquire buffer for %s", sound.description().c_str());
+        return nullptr;
+    }
+    return list;
+}
+
 bool OAOutput::preloadBufferForSound(const OASoundPtr& sound)
 {
-    if (!sound) {
-        return false;
-    }
-    AudioStreamBasicDescription working = audioStreamDesc_;
-    working.mChannelsPerFrame = std::min<uint32_t>(working.mChannelsPerFrame, sound->channels());
-    const AudioBufferList* list = sound->bufferListWithAudioStreamDescription(working);
-    if (!list || list->mNumberBuffers() == 0) {
-        rp::logf("OAOutput: failed to acquire buffer for %s", sound->description().c_str());
+    if (!sound || !acquireBufferFor(*sound)) {
         return false;
     }
     return reallocateRingBuffersForMinimumFrames(sound->loadedFrames());
@@ -130,12 +137,8 @@ bool OAOutput::playSound(const OASoundPtr& sound, float volume, float forSeconds
     if (!sound) {
         return true;
     }
-
-    AudioStreamBasicDescription working = audioStreamDesc_;
-    working.mChannelsPerFrame = std::min<uint32_t>(working.mChannelsPerFrame, sound->channels());
-    const AudioBufferList* list = sound->bufferListWithAudioStreamDescription(working);
-    if (!list || list->mNumberBuffers() == 0) {
-        rp::logf("OAOutput: failed to acquire buffer for %s", sound->description().c_str());
+    const AudioBufferList* list = acquireBufferFor(*sound);
+    if (!list) {
         return false;
     }
 

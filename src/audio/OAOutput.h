@@ -96,6 +96,8 @@ protected:
     void emptyRingBuffers();
 
 private:
+    const AudioBufferList* acquireBufferFor(OASound& sound);
+
     AudioStreamBasicDescription audioStreamDesc_ {};
     std::vector<std::unique_ptr<VirtualRingBuffer>> ringBuffers_;
     mutable std::mutex ringBuffersMutex_;
