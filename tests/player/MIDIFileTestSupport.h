@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,15 +31,29 @@ inline std::vector<MidiCsvRecord> readMidiCsv(const std::filesystem::path& path)
     EXPECT_EQ(status, 0) << text;
     std::vector<MidiCsvRecord> records;
     std::istringstream lines(text);
-    std::smatch match;
     for (std::string line; std::getline(lines, line);) {
-        if (!std::regex_match(line, match, std::regex("(\\d+), (\\d+), (\\w+)(?:, (.*))?")))
+        // "track, tick, Type[, field, field ...]"
+        std::vector<std::string> parts;
+        for (size_t start = 0;;) {
+            const size_t comma = line.find(", ", start);
+            parts.push_back(line.substr(start, comma - start));
+            if (comma == std::string::npos)
+                break;
+            start = comma + 2;
+        }
+        const auto isNumber = [](const std::string& part) {
+            return !part.empty()
+                && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+        };
+        if (parts.size() < 3 || !isNumber(parts[0]) || !isNumber(parts[1]))
             continue;
         std::optional<std::string> fields;
-        if (match[4].matched)
-            fields = std::regex_replace(
-                std::regex_replace(match.str(4), std::regex("\""), ""), std::regex(", "), " ");
-        records.push_back({ std::stoi(match[1]), std::stoll(match[2]), match[3], fields });
+        for (size_t i = 3; i < parts.size(); ++i) {
+            std::string field = parts[i];
+            std::erase(field, '"');
+            fields = fields ? *fields + " " + field : field;
+        }
+        records.push_back({ std::stoi(parts[0]), std::stoll(parts[1]), parts[2], fields });
     }
     return records;
 }
