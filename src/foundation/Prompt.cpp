@@ -69,6 +69,23 @@ std::optional<std::filesystem::path> NonInteractivePrompt::chooseFile(const Choi
     return std::nullopt;
 }
 
+std::optional<std::filesystem::path> NonInteractivePrompt::chooseSaveFile(const SaveChoice&)
+{
+    return std::nullopt;
+}
+
+Prompt::AlertResult NonInteractivePrompt::runAlertWithResult(const Alert& alert)
+{
+    return { runAlert(alert), alert.suppression && alert.suppression->initiallyChecked };
+}
+
+void NonInteractivePrompt::beginSheet(const Alert& alert, SheetWindow, SheetCompletion completion)
+{
+    const AlertResult result = runAlertWithResult(alert);
+    if (completion)
+        completion(result);
+}
+
 void NonInteractivePrompt::presentError(const Error& error)
 {
     std::string line = error.description;

@@ -13,6 +13,10 @@ const char* promptKindName(ScriptedPrompt::Kind kind)
         return "file choice";
     case ScriptedPrompt::Kind::Error:
         return "error";
+    case ScriptedPrompt::Kind::SaveFile:
+        return "save choice";
+    case ScriptedPrompt::Kind::Sheet:
+        return "sheet";
     }
     return "question";
 }
@@ -20,6 +24,24 @@ const char* promptKindName(ScriptedPrompt::Kind kind)
 ScriptedPrompt& ScriptedPrompt::answerAlert(int button, std::string titleContains)
 {
     answers_.push_back({ Kind::Alert, button, std::nullopt, std::move(titleContains), 0 });
+    return *this;
+}
+
+ScriptedPrompt& ScriptedPrompt::answerSuppressibleAlert(int button, bool checked, std::string titleContains)
+{
+    answers_.push_back({ Kind::Alert, button, std::nullopt, std::move(titleContains), 0, checked });
+    return *this;
+}
+
+ScriptedPrompt& ScriptedPrompt::answerSheet(int button, std::optional<bool> checked, std::string titleContains)
+{
+    answers_.push_back({ Kind::Sheet, button, std::nullopt, std::move(titleContains), 0, checked });
+    return *this;
+}
+
+ScriptedPrompt& ScriptedPrompt::answerSaveFile(std::optional<std::filesystem::path> file, std::string messageContains)
+{
+    answers_.push_back({ Kind::SaveFile, 0, std::move(file), std::move(messageContains), 0, std::nullopt });
     return *this;
 }
 
@@ -97,30 +119,83 @@ std::optional<ScriptedPrompt::Answer> ScriptedPrompt::next(const Asked& asked)
     return answer;
 }
 
-int ScriptedPrompt::runAlert(const Alert& alert)
+ScriptedPrompt::AlertResult ScriptedPrompt::answerAlertQuestion(
+    Kind kind, const Alert& alert, SheetWindow window)
 {
-    auto answer = next({ Kind::Alert, alert.title, alert.message, alert.buttons, 0, {} });
+    Asked asked { kind, alert.title, alert.message, alert.buttons, 0, {} };
+    asked.defaultButton = alert.defaultButton;
+    asked.suppression = alert.suppression;
+    asked.window = window;
+    const bool initiallyChecked = alert.suppression && alert.suppression->initiallyChecked;
+    const AlertResult fallback { alert.defaultButton, initiallyChecked };
+    auto answer = next(asked);
     if (!answer)
-        return alert.defaultButton;
+        return fallback;
     size_t count = alert.buttons.empty() ? 1 : alert.buttons.size();
     if (answer->button < 0 || static_cast<size_t>(answer->button) >= count) {
-        fail("ScriptedPrompt: scripted button " + std::to_string(answer->button)
-            + " does not exist in alert \"" + alert.title + "\" with " + std::to_string(count)
-            + " button(s)");
-        return alert.defaultButton;
+        fail("ScriptedPrompt: scripted button " + std::to_string(answer->button) + " does not exist in "
+            + promptKindName(kind) + " \"" + alert.title + "\" with " + std::to_string(count) + " button(s)");
+        return fallback;
     }
-    return answer->button;
+    if (answer->checked && !alert.suppression) {
+        fail(std::string("ScriptedPrompt: the script sets a check box that ") + promptKindName(kind) + " \""
+            + alert.title + "\" does not have");
+        return fallback;
+    }
+    return { answer->button, answer->checked.value_or(initiallyChecked) };
 }
+
+int ScriptedPrompt::runAlert(const Alert& alert)
+{
+    return answerAlertQuestion(Kind::Alert, alert, nullptr).button;
+}
+
+ScriptedPrompt::AlertResult ScriptedPrompt::runAlertWithResult(const Alert& alert)
+{
+    return answerAlertQuestion(Kind::Alert, alert, nullptr);
+}
+
+void ScriptedPrompt::beginSheet(const Alert& alert, SheetWindow window, SheetCompletion completion)
+{
+    const AlertResult result = answerAlertQuestion(Kind::Sheet, alert, window);
+    if (completion)
+        completion(result);
+}
+
+namespace {
+
+ScriptedPrompt::Asked choiceQuestion(ScriptedPrompt::Kind kind, const std::string& title,
+    const std::string& message, const std::string& prompt, const std::filesystem::path& start,
+    const std::vector<std::string>& types)
+{
+    ScriptedPrompt::Asked asked { kind, title, message, { prompt }, 0, {} };
+    asked.startDirectory = start;
+    asked.allowedTypes = types;
+    return asked;
+}
+
+} // namespace
 
 std::optional<std::filesystem::path> ScriptedPrompt::chooseFolder(const Choice& choice)
 {
-    auto answer = next({ Kind::ChooseFolder, choice.title, choice.message, { choice.prompt }, 0, {} });
+    auto answer = next(choiceQuestion(Kind::ChooseFolder, choice.title, choice.message, choice.prompt,
+        choice.startDirectory, choice.allowedTypes));
     return answer ? answer->path : std::nullopt;
 }
 
 std::optional<std::filesystem::path> ScriptedPrompt::chooseFile(const Choice& choice)
 {
-    auto answer = next({ Kind::ChooseFile, choice.title, choice.message, { choice.prompt }, 0, {} });
+    auto answer = next(choiceQuestion(Kind::ChooseFile, choice.title, choice.message, choice.prompt,
+        choice.startDirectory, choice.allowedTypes));
+    return answer ? answer->path : std::nullopt;
+}
+
+std::optional<std::filesystem::path> ScriptedPrompt::chooseSaveFile(const SaveChoice& choice)
+{
+    auto asked = choiceQuestion(Kind::SaveFile, choice.title, choice.message, choice.prompt,
+        choice.startDirectory, choice.allowedTypes);
+    asked.suggestedName = choice.suggestedName;
+    auto answer = next(asked);
     return answer ? answer->path : std::nullopt;
 }
 
