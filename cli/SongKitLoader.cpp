@@ -1,86 +1,29 @@
 #include "SongKitLoader.h"
 
 #include "SongPlayerEditor.h"
-#include "foundation/UserDefaults.h"
-#include "kit/ORPUserDefaults.h"
+#include "editor/ORPReconcileController.h"
+#include "foundation/Localization.h"
 #include "model/ORPPattern.h"
 
+#include <algorithm>
 #include <iostream>
-#include <map>
 #include <ostream>
 
 namespace rp::cli {
 
-namespace {
-
-ORPDrumPtr kitDrumNamed(const ORPDrumKit& kit, const std::string& type, const std::string& variant)
+std::vector<ORPDrumPtr> bindSongToKit(ORPSong& song, const ORPDrumKitPtr& kit, const std::filesystem::path& kitURL)
 {
-    if (auto exact = kit.drumWithTypeName(type, variant))
-        return exact;
-    ORPDrum probe;
-    probe.setTypeName(type);
-    probe.setVariantName(variant);
-    for (const auto& drum : kit.drums()) {
-        if (drum && drum->isSameTypeAndVariantAs(&probe))
-            return drum;
-    }
-    return nullptr;
-}
-
-const std::string* stringEntry(const PropertyDictionary& dictionary, const char* key)
-{
-    auto found = dictionary.find(key);
-    return found == dictionary.end() ? nullptr : found->second.getIf<std::string>();
-}
-
-} // namespace
-
-ORPDrumPtr matchingKitDrum(const ORPDrumKit& kit, const ORPDrum& drum, const PropertyDictionary* cache)
-{
-    if (auto match = kitDrumNamed(kit, drum.typeName(), drum.variantName()))
-        return match;
-    if (!cache)
-        return nullptr;
-    // The stored choices may be anything a damaged defaults file holds: check every level's type.
-    const auto byType = cache->find(drum.typeName());
-    const auto* variants = byType == cache->end() ? nullptr : byType->second.getIf<PropertyDictionary>();
-    if (!variants)
-        return nullptr;
-    const auto byVariant = variants->find(drum.variantName());
-    const auto* choices = byVariant == variants->end() ? nullptr : byVariant->second.getIf<PropertyArray>();
-    if (!choices)
-        return nullptr;
-    for (const auto& choice : *choices) {
-        const auto* entry = choice.getIf<PropertyDictionary>();
-        const std::string* type = entry ? stringEntry(*entry, "type") : nullptr;
-        const std::string* variant = entry ? stringEntry(*entry, "variant") : nullptr;
-        if (type && variant) {
-            if (auto match = kitDrumNamed(kit, *type, *variant))
-                return match;
-        }
-    }
-    return nullptr;
-}
-
-std::vector<ORPDrumPtr> bindSongToKit(ORPSong& song, const ORPDrumKitPtr& kit,
-    const std::filesystem::path& kitURL, const PropertyDictionary* cache)
-{
-    std::map<const ORPDrum*, ORPDrumPtr> matches; // used drum -> its kit drum (null: none)
+    auto panel = std::make_shared<NonInteractiveReconcilePanel>();
+    ORPReconcileController reconciler(panel);
     std::vector<ORPDrumPtr> unmatched;
-    for (const auto& pattern : song.allPatterns()) {
-        for (const auto& event : *pattern->events()) {
+    if (reconciler.reconcileInteractivelyForPatterns(song.allPatterns(), kit, localized("Reconcile Drum Kit"))) {
+        // The panel lists them in its row order; report them in order of first use.
+        const auto& kept = panel->unmatchedDrums();
+        for (const auto& event : reconciler.reconciledEvents()) {
             const ORPDrumPtr drum = event->drum();
-            if (!drum)
-                continue;
-            auto found = matches.find(drum.get());
-            if (found == matches.end()) {
-                ORPDrumPtr match = kit ? matchingKitDrum(*kit, *drum, cache) : nullptr;
-                if (!match)
-                    unmatched.push_back(drum);
-                found = matches.emplace(drum.get(), std::move(match)).first;
-            }
-            if (found->second)
-                event->setDrum(found->second);
+            if (std::find(kept.begin(), kept.end(), drum) != kept.end()
+                && std::find(unmatched.begin(), unmatched.end(), drum) == unmatched.end())
+                unmatched.push_back(drum);
         }
     }
     song.setDrumKit(kit, kitURL);
@@ -137,8 +80,7 @@ std::optional<SongWithKit> loadSongWithKit(const std::filesystem::path& songPath
         return std::nullopt;
     }
 
-    const auto cache = ORPUserDefaults::defaults().dictionaryForKey(kReconcileCacheKey);
-    result.unmatchedDrums = bindSongToKit(*song, result.kit, result.kitURL, cache ? &*cache : nullptr);
+    result.unmatchedDrums = bindSongToKit(*song, result.kit, result.kitURL);
     for (const auto& drum : result.unmatchedDrums) {
         warnings << "rattlepan-cli: no drum of kit '" << result.kit->kitName() << "' matches "
                  << drum->compositeName() << "; it plays the default sound\n";

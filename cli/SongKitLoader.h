@@ -5,7 +5,6 @@
 // of the song bound to a drum of that kit.
 
 #include "foundation/Error.h"
-#include "foundation/PropertyValue.h"
 #include "kit/ORPDrumKit.h"
 #include "model/ORPPatternInstance.h"
 #include "model/ORPSong.h"
@@ -27,18 +26,10 @@ struct SongWithKit {
     std::vector<ORPDrumPtr> unmatchedDrums;
 };
 
-// The key of the remembered drum mappings: type name -> variant name -> choices, newest first, each
-// a dictionary with "type", "variant" and "date".
-inline constexpr const char* kReconcileCacheKey = "RPReconcileCacheByType";
-
-// The kit's drum standing for `drum`: same type and variant name (exactly, else ignoring case),
-// else the newest remembered choice of `cache` that names a drum of the kit. Null when none.
-ORPDrumPtr matchingKitDrum(const ORPDrumKit& kit, const ORPDrum& drum, const PropertyDictionary* cache);
-
-// Gives every event of the song's patterns its kit drum and the song the kit. Returns the drums
-// that found no match (their events keep them), in order of first use.
-std::vector<ORPDrumPtr> bindSongToKit(ORPSong& song, const ORPDrumKitPtr& kit,
-    const std::filesystem::path& kitURL, const PropertyDictionary* cache);
+// Gives every event of the song's patterns its kit drum (exact names, else a mapping the user
+// chose before in the song window) and the song the kit. Nobody is asked: returns the drums that
+// found no match (their events keep them), in order of first use.
+std::vector<ORPDrumPtr> bindSongToKit(ORPSong& song, const ORPDrumKitPtr& kit, const std::filesystem::path& kitURL);
 
 // Reads the song at `songPath` and binds it to its kit (`kitPath` when given). Warnings (a kit
 // that did not load, drums without a match) go to `warnings`. None with `error` set when the song
