@@ -1,7 +1,7 @@
 #pragma once
 
 // The pattern editor as the command line has it: the song's bars laid out from its playlist, an
-// optional run of them selected (--bars A-B), the insertion point at the top.
+// optional run of them selected (--bars A-B), no insertion point (so playing starts at the top).
 
 #include "player/ORPPlayerEditor.h"
 
@@ -25,7 +25,7 @@ public:
     bool hasSelection() const override { return !selected_.empty(); }
     std::vector<ORPPatternInstancePtr> selectedPatternInstances() const override { return selected_; }
     std::vector<ORPPatternInstancePtr> patternInstances() const override { return instances_; }
-    uint64_t insertionPointIndex() const override { return 0; }
+    std::optional<uint64_t> insertionPointIndex() const override { return std::nullopt; }
     float insertionPointPlace() const override { return 0; }
 
     // The bars to play or export: the selection when there is one, else every bar.

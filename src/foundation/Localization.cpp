@@ -2,6 +2,9 @@
 
 #include "BuildInfo.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -113,47 +116,244 @@ std::string localized(const std::string& english)
     return it == s.table.end() ? english : it->second;
 }
 
-std::string formatText(std::string_view format, const std::vector<std::string>& arguments)
+namespace {
+
+struct ConversionSpec {
+    bool leftAlign = false;
+    bool zeroPad = false;
+    bool plusSign = false;
+    bool spaceSign = false;
+    int width = 0;
+    std::optional<int> precision;
+    char conversion = 0;
+};
+
+// Reads digits as a number that stops growing past `cap` (so "%999999999d" cannot overflow).
+int readCappedNumber(std::string_view format, size_t& pos, int cap)
+{
+    int value = 0;
+    while (pos < format.size() && format[pos] >= '0' && format[pos] <= '9') {
+        if (value <= cap)
+            value = value * 10 + (format[pos] - '0');
+        ++pos;
+    }
+    return std::min(value, cap);
+}
+
+size_t codePointCount(std::string_view text)
+{
+    size_t count = 0;
+    for (char c : text)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
+// Pads `body` (whose first `signLength` bytes are a sign) to the width: spaces on the left or, with
+// '-', on the right; zeros between the sign and the digits when `zeros`.
+void appendPadded(std::string& out, std::string_view body, const ConversionSpec& spec, bool zeros = false,
+    size_t signLength = 0)
+{
+    const size_t length = codePointCount(body);
+    const size_t width = static_cast<size_t>(spec.width);
+    const size_t padding = width > length ? width - length : 0;
+    if (spec.leftAlign) {
+        out += body;
+        out.append(padding, ' ');
+    } else if (zeros) {
+        out += body.substr(0, signLength);
+        out.append(padding, '0');
+        out += body.substr(signLength);
+    } else {
+        out.append(padding, ' ');
+        out += body;
+    }
+}
+
+std::string naturalText(const FormatArgument& argument)
+{
+    char buffer[64];
+    return std::visit(
+        [&](const auto& value) -> std::string {
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                return value;
+            } else {
+                auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+                return error == std::errc() ? std::string(buffer, end) : std::string();
+            }
+        },
+        argument.value());
+}
+
+std::string signFor(bool negative, const ConversionSpec& spec)
+{
+    if (negative)
+        return "-";
+    if (spec.plusSign)
+        return "+";
+    return spec.spaceSign ? " " : "";
+}
+
+void appendInteger(std::string& out, bool negative, uint64_t magnitude, const ConversionSpec& spec)
+{
+    char buffer[32];
+    std::string digits;
+    if (!(spec.precision && *spec.precision == 0 && magnitude == 0)) { // "%.0d" of 0 prints no digits
+        auto end = std::to_chars(buffer, buffer + sizeof buffer, magnitude).ptr;
+        digits.assign(buffer, end);
+    }
+    if (spec.precision && digits.size() < static_cast<size_t>(*spec.precision))
+        digits.insert(0, static_cast<size_t>(*spec.precision) - digits.size(), '0');
+    const std::string sign = signFor(negative, spec);
+    // As in printf, a precision turns zero padding off.
+    appendPadded(out, sign + digits, spec, spec.zeroPad && !spec.precision, sign.size());
+}
+
+void appendReal(std::string& out, double value, const ConversionSpec& spec)
+{
+    const int precision = spec.precision.value_or(6);
+    const char lower = static_cast<char>(spec.conversion | 0x20);
+    const auto format = lower == 'f' ? std::chars_format::fixed
+        : lower == 'e'               ? std::chars_format::scientific
+                                     : std::chars_format::general;
+    // Enough for the longest fixed-point double (309 digits) at the largest precision.
+    char buffer[kMaxFormatPrecision + 400];
+    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, format,
+        lower == 'g' && precision == 0 ? 1 : precision);
+    if (error != std::errc())
+        return;
+    std::string text(buffer, end);
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative)
+        text.erase(0, 1);
+    if (spec.conversion != lower) {
+        for (char& c : text)
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    }
+    const std::string sign = signFor(negative, spec);
+    appendPadded(out, sign + text, spec, spec.zeroPad && std::isfinite(value), sign.size());
+}
+
+void appendConversion(std::string& out, const FormatArgument* argument, const ConversionSpec& spec)
+{
+    if (!argument) {
+        appendPadded(out, "", spec);
+        return;
+    }
+    const auto& value = argument->value();
+    switch (spec.conversion) {
+    case 'd':
+    case 'i':
+    case 'u':
+        if (const auto* number = std::get_if<int64_t>(&value)) {
+            const bool negative = *number < 0;
+            // Two's-complement negation in unsigned arithmetic also handles INT64_MIN.
+            const uint64_t magnitude
+                = negative ? 0 - static_cast<uint64_t>(*number) : static_cast<uint64_t>(*number);
+            appendInteger(out, negative, magnitude, spec);
+            return;
+        }
+        if (const auto* number = std::get_if<uint64_t>(&value)) {
+            appendInteger(out, false, *number, spec);
+            return;
+        }
+        break;
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+        if (const auto* number = std::get_if<double>(&value)) {
+            appendReal(out, *number, spec);
+            return;
+        }
+        if (const auto* number = std::get_if<float>(&value)) {
+            appendReal(out, *number, spec);
+            return;
+        }
+        if (const auto* number = std::get_if<int64_t>(&value)) {
+            appendReal(out, static_cast<double>(*number), spec);
+            return;
+        }
+        if (const auto* number = std::get_if<uint64_t>(&value)) {
+            appendReal(out, static_cast<double>(*number), spec);
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    appendPadded(out, naturalText(*argument), spec);
+}
+
+bool isConversion(char c)
+{
+    return std::string_view("@sdiufFeEgG").find(c) != std::string_view::npos;
+}
+
+} // namespace
+
+std::string formatText(std::string_view format, const std::vector<FormatArgument>& arguments)
 {
     std::string result;
     result.reserve(format.size());
     size_t next = 0;
-    auto argument = [&](size_t index) -> const std::string& {
-        static const std::string empty;
-        return index < arguments.size() ? arguments[index] : empty;
-    };
     for (size_t i = 0; i < format.size(); ++i) {
-        char c = format[i];
-        if (c != '%' || i + 1 >= format.size()) {
-            result += c;
+        if (format[i] != '%') {
+            result += format[i];
             continue;
         }
-        char d = format[i + 1];
-        if (d == '@') {
-            result += argument(next++);
-            ++i;
-        } else if (d == '%') {
+        size_t pos = i + 1;
+        if (pos < format.size() && format[pos] == '%') {
             result += '%';
-            ++i;
-        } else if (d >= '1' && d <= '9') {
-            size_t j = i + 1;
-            size_t position = 0;
-            while (j < format.size() && format[j] >= '0' && format[j] <= '9' && position < 1000)
-                position = position * 10 + static_cast<size_t>(format[j++] - '0');
-            if (j + 1 < format.size() && format[j] == '$' && format[j + 1] == '@') {
-                result += argument(position - 1);
-                i = j + 1;
-            } else {
-                result += c;
-            }
-        } else {
-            result += c;
+            i = pos;
+            continue;
         }
+        // "%N$": an argument named by position.
+        std::optional<size_t> position;
+        if (pos < format.size() && format[pos] >= '1' && format[pos] <= '9') {
+            size_t digitsEnd = pos;
+            const int number = readCappedNumber(format, digitsEnd, 100000);
+            if (digitsEnd < format.size() && format[digitsEnd] == '$') {
+                position = static_cast<size_t>(number);
+                pos = digitsEnd + 1;
+            }
+        }
+        ConversionSpec spec;
+        for (; pos < format.size(); ++pos) {
+            const char flag = format[pos];
+            if (flag == '-')
+                spec.leftAlign = true;
+            else if (flag == '0')
+                spec.zeroPad = true;
+            else if (flag == '+')
+                spec.plusSign = true;
+            else if (flag == ' ')
+                spec.spaceSign = true;
+            else if (flag != '#' && flag != '\'')
+                break;
+        }
+        spec.width = readCappedNumber(format, pos, kMaxFormatWidth);
+        if (pos < format.size() && format[pos] == '.') {
+            ++pos;
+            spec.precision = readCappedNumber(format, pos, kMaxFormatPrecision);
+        }
+        while (pos < format.size() && std::string_view("hlqzjtL").find(format[pos]) != std::string_view::npos)
+            ++pos;
+        if (pos >= format.size() || !isConversion(format[pos])) {
+            result += '%'; // not a conversion: the rest is copied as it stands
+            continue;
+        }
+        spec.conversion = format[pos];
+        const size_t index = position ? *position - 1 : next++;
+        appendConversion(result, index < arguments.size() ? &arguments[index] : nullptr, spec);
+        i = pos;
     }
     return result;
 }
 
-std::string localizedFormat(const std::string& englishFormat, const std::vector<std::string>& arguments)
+std::string localizedFormat(const std::string& englishFormat, const std::vector<FormatArgument>& arguments)
 {
     return formatText(localized(englishFormat), arguments);
 }

@@ -242,6 +242,19 @@ void PlainRunLoop::runTurn()
         std::lock_guard lock(mutex_);
         budget = work_.size();
     }
+    enterTurn();
+    // Work or a timer that throws leaves the turn unfinished; the depth must still unwind, or every
+    // later turn would count as nested.
+    struct Unwind {
+        PlainRunLoop& loop;
+        bool finished = false;
+        ~Unwind()
+        {
+            if (!finished) {
+                loop.abandonTurn();
+            }
+        }
+    } unwind { *this };
     for (; budget > 0; --budget) {
         std::function<void()> work;
         {
@@ -255,7 +268,8 @@ void PlainRunLoop::runTurn()
         work();
     }
     runDueTimers();
-    finishTurn();
+    unwind.finished = true;
+    leaveTurn();
 }
 
 void PlainRunLoop::runDueTimers()

@@ -69,7 +69,27 @@ bool RunLoop::hasEndOfTurnHooks() const
     return !endOfTurnHooks_.empty();
 }
 
-void RunLoop::finishTurn()
+void RunLoop::enterTurn()
+{
+    ++turnDepth_;
+}
+
+void RunLoop::leaveTurn()
+{
+    if (turnDepth_ > 0) {
+        --turnDepth_;
+    }
+    finishTurn(turnDepth_ == 0 ? TurnEnd::Outermost : TurnEnd::Nested);
+}
+
+void RunLoop::abandonTurn()
+{
+    if (turnDepth_ > 0) {
+        --turnDepth_;
+    }
+}
+
+void RunLoop::finishTurn(TurnEnd end)
 {
     bool isMain;
     {
@@ -80,6 +100,10 @@ void RunLoop::finishTurn()
         auto& queue = NotificationQueue::defaultQueue();
         for (int round = 0; round < maxQueueRoundsPerTurn && queue.flush() > 0; ++round) { }
     }
+    if (end == TurnEnd::Nested) {
+        return; // the user action goes on in the enclosing turn
+    }
+    ++outermostTurnsFinished_;
     std::vector<std::function<void()>> hooks;
     {
         std::lock_guard lock(hooksMutex_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,11 +10,22 @@
 namespace rp {
 
 // The main thread's event loop as the engine sees it. The CLI and the tests use PlainRunLoop; the GUI
-// adapts Qt's event loop to this interface. An implementation calls finishTurn() after each turn
-// (a batch of posted work, timers or events), which flushes the default notification queue and runs
-// the end-of-turn hooks (the undo managers close their automatic groups there).
+// adapts Qt's event loop to this interface.
+//
+// Turns nest: work that runs the loop again (a modal dialog, the player waiting with runFor or
+// runUntil) runs nested turns inside the turn that called it. Every turn's end flushes the default
+// notification queue; only the end of the outermost turn, which ends the user's action, runs the
+// end-of-turn hooks (the undo managers close their automatic groups there), so a nested loop never
+// splits one user action into several undo steps.
+//
+// An implementation reports turn ends in one of two ways. A loop that runs its own turns brackets
+// each with enterTurn() and leaveTurn(), and the nesting follows from the brackets. A loop driven
+// by another event loop (Qt's, which knows its own nesting level) calls finishTurn() with the kind
+// of turn that ended.
 class RunLoop {
 public:
+    enum class TurnEnd { Nested, Outermost };
+
     virtual ~RunLoop() = default;
 
     // The main loop: the installed one, or a PlainRunLoop made on first use and bound to the process's
@@ -47,18 +59,33 @@ public:
     // Called when the loop becomes the main one (setMain); binds it to the calling thread.
     virtual void bindToCurrentThread() { }
 
-    // Runs once at the end of the current (or next) turn of this loop. Thread-safe.
+    // Runs once at the end of the current (or next) outermost turn of this loop. Thread-safe.
     void performAtEndOfTurn(std::function<void()> hook);
 
+    // Main thread: how many turns are under way (0 outside any turn, 2 inside a nested one), as
+    // counted by enterTurn and leaveTurn.
+    int turnDepth() const { return turnDepth_; }
+    // How many outermost turns have ended. Lets a caller tell whether the user action it saw is
+    // still the current one.
+    uint64_t outermostTurnsFinished() const { return outermostTurnsFinished_.load(); }
+
 protected:
-    // Flushes the default notification queue (when this is the main loop) and runs the end-of-turn
-    // hooks. Main thread only.
-    void finishTurn();
+    // Bracket one turn of a loop that runs its own turns. leaveTurn finishes it as outermost when
+    // no other turn encloses it, else as nested. Main thread only.
+    void enterTurn();
+    void leaveTurn();
+    // For a turn left by an exception: the depth unwinds without finishing the turn.
+    void abandonTurn();
+    // Flushes the default notification queue (when this is the main loop); at the end of an
+    // outermost turn also runs the end-of-turn hooks. Main thread only.
+    void finishTurn(TurnEnd end);
     bool hasEndOfTurnHooks() const;
 
 private:
     mutable std::mutex hooksMutex_;
     std::vector<std::function<void()>> endOfTurnHooks_;
+    int turnDepth_ = 0;
+    std::atomic<uint64_t> outermostTurnsFinished_ { 0 };
 };
 
 } // namespace rp

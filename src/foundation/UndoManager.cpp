@@ -37,23 +37,37 @@ void UndoManager::registerUndo(const void* target, std::function<void()> inverse
     }
     open_.actions.push_back(Action { target, std::move(inverse) });
     if (singleStep) {
-        closeTopLevelGroup();
+        keepClosedGroupNameable(closeTopLevelGroup());
     }
+}
+
+void UndoManager::keepClosedGroupNameable(bool pushed)
+{
+    closedGroupNameable_ = pushed;
+    if (pushed) {
+        closedGroupTurn_ = RunLoop::main().outermostTurnsFinished();
+    }
+}
+
+void UndoManager::scheduleEndOfTurn()
+{
+    endOfTurnPending_ = true;
+    std::weak_ptr<UndoManager*> weak = alive_;
+    RunLoop::main().performAtEndOfTurn([weak] {
+        if (auto manager = weak.lock()) {
+            (*manager)->endOfTurn();
+        }
+    });
 }
 
 void UndoManager::openGroup(bool automatic)
 {
+    closedGroupNameable_ = false;
     if (groupingLevel_ == 0) {
         open_ = Group {};
         automaticGroupOpen_ = automatic;
         if (automatic && !endOfTurnPending_) {
-            endOfTurnPending_ = true;
-            std::weak_ptr<UndoManager*> weak = alive_;
-            RunLoop::main().performAtEndOfTurn([weak] {
-                if (auto manager = weak.lock()) {
-                    (*manager)->endOfTurn();
-                }
-            });
+            scheduleEndOfTurn();
         }
     } else {
         post(CheckpointNotification);
@@ -72,13 +86,7 @@ void UndoManager::endOfTurn()
         closeTopLevelGroup();
     } else {
         // An explicit group (a drag) is still open inside the automatic one: look again next turn.
-        endOfTurnPending_ = true;
-        std::weak_ptr<UndoManager*> weak = alive_;
-        RunLoop::main().performAtEndOfTurn([weak] {
-            if (auto manager = weak.lock()) {
-                (*manager)->endOfTurn();
-            }
-        });
+        scheduleEndOfTurn();
     }
 }
 
@@ -101,7 +109,7 @@ void UndoManager::endUndoGrouping()
         return;
     }
     if (groupingLevel_ == 1) {
-        closeTopLevelGroup();
+        keepClosedGroupNameable(closeTopLevelGroup());
         return;
     }
     --groupingLevel_;
@@ -109,17 +117,20 @@ void UndoManager::endUndoGrouping()
     post(DidCloseUndoGroupNotification);
 }
 
-void UndoManager::closeTopLevelGroup()
+bool UndoManager::closeTopLevelGroup()
 {
     Group group = std::move(open_);
     open_ = Group {};
     groupingLevel_ = 0;
     automaticGroupOpen_ = false;
+    closedGroupNameable_ = false;
+    const bool pushed = !group.actions.empty() && state_ == State::Idle;
     if (!group.actions.empty()) {
         pushGroup(state_ == State::Undoing ? redoStack_ : undoStack_, std::move(group));
     }
     post(CheckpointNotification);
     post(DidCloseUndoGroupNotification);
+    return pushed;
 }
 
 void UndoManager::pushGroup(std::vector<Group>& stack, Group group)
@@ -146,7 +157,8 @@ void UndoManager::setActionName(const std::string& name)
 {
     if (groupingLevel_ > 0) {
         open_.actionName = name;
-    } else if (!undoStack_.empty()) {
+    } else if (closedGroupNameable_ && !undoStack_.empty()
+        && closedGroupTurn_ == RunLoop::main().outermostTurnsFinished()) {
         undoStack_.back().actionName = name;
     }
 }
@@ -232,6 +244,7 @@ void UndoManager::redo()
 
 void UndoManager::runGroup(std::vector<Group>& from, State state, const char* willName, const char* didName)
 {
+    closedGroupNameable_ = false;
     post(willName);
     Group group = std::move(from.back());
     from.pop_back();
@@ -283,6 +296,7 @@ void UndoManager::enableUndoRegistration()
 
 void UndoManager::removeAllActions()
 {
+    closedGroupNameable_ = false;
     undoStack_.clear();
     redoStack_.clear();
     open_.actions.clear();
@@ -301,6 +315,7 @@ void UndoManager::removeAllActionsWithTarget(const void* target)
                           [target](const Action& action) { return action.target == target; }),
             actions.end());
     };
+    const size_t undoSteps = undoStack_.size();
     for (auto* stack : { &undoStack_, &redoStack_ }) {
         for (auto& group : *stack) {
             strip(group.actions);
@@ -308,6 +323,9 @@ void UndoManager::removeAllActionsWithTarget(const void* target)
         stack->erase(std::remove_if(stack->begin(), stack->end(),
                          [](const Group& group) { return group.actions.empty(); }),
             stack->end());
+    }
+    if (undoStack_.size() != undoSteps) {
+        closedGroupNameable_ = false; // the top step may be another one now
     }
     strip(open_.actions);
     if (running_ != nullptr) {

@@ -15,8 +15,9 @@ namespace rp {
 // becomes the redo group, and what a redo registers becomes undoable again.
 //
 // Grouping: with groupsByEvent (the default) the first registration of a run-loop turn opens a group
-// that the main run loop closes at the end of the turn, so one user event is one undo step. Explicit
-// begin/endUndoGrouping pairs nest inside it and may span several turns (a mouse drag).
+// that the main run loop closes at the end of the turn, so one user event is one undo step. Only the
+// outermost turn counts: a nested loop (a modal dialog, the player waiting) stays inside the user's
+// action. Explicit begin/endUndoGrouping pairs nest inside it and may span several turns (a drag).
 //
 // Main thread only.
 class UndoManager {
@@ -39,8 +40,12 @@ public:
     // undo and redo a registration clears the redo stack.
     void registerUndo(const void* target, std::function<void()> inverse);
 
-    // Names the step: the group being built, or during undo/redo the group being recorded; when no
-    // group is open, the last completed undo group.
+    // Names the step being built: the open group (the name sticks only if the group ends up with
+    // registrations; an empty group is dropped, name and all), or during undo/redo the group being
+    // recorded. With no group open it names the step the caller has just closed with
+    // endUndoGrouping (or, without grouping by event, an unframed registration), as long as nothing
+    // else was grouped and the user action has not ended since. Otherwise it does nothing: an action
+    // that recorded nothing (an unchanged value committed) never renames an earlier step.
     void setActionName(const std::string& name);
     std::string undoActionName() const;
     std::string redoActionName() const;
@@ -95,7 +100,11 @@ private:
     };
 
     void openGroup(bool automatic);
-    void closeTopLevelGroup();
+    // Returns whether the group became an undo step (it had registrations and no undo was running).
+    bool closeTopLevelGroup();
+    // The group just closed may be named with no group open, until the user action ends.
+    void keepClosedGroupNameable(bool pushed);
+    void scheduleEndOfTurn();
     void pushGroup(std::vector<Group>& stack, Group group);
     void trim(std::vector<Group>& stack);
     void runGroup(std::vector<Group>& from, State state, const char* willName, const char* didName);
@@ -109,6 +118,10 @@ private:
     int groupingLevel_ = 0;
     bool automaticGroupOpen_ = false; // the outermost open group was opened by a registration
     bool endOfTurnPending_ = false;
+    // Set when a caller's endUndoGrouping (or unframed registration) has just pushed the top undo
+    // step, with the main loop's outermost-turn count at that moment.
+    bool closedGroupNameable_ = false;
+    uint64_t closedGroupTurn_ = 0;
     bool groupsByEvent_ = true;
     int disableCount_ = 0;
     int levelsOfUndo_ = 0;

@@ -65,7 +65,7 @@ void ORPSectionMarker::setName(const std::string& name)
 
 void ORPSectionMarker::setNumberOfTimes(int16_t times)
 {
-    if (times < 1)
+    if (times < 0)
         return;
     int16_t old = numberOfTimes_;
     registerUndo([old](ORPSectionMarker& marker) { marker.setNumberOfTimes(old); });

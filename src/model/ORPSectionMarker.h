@@ -31,7 +31,8 @@ public:
     const std::string& name() const { return name_; }
     void setName(const std::string& name);
     int16_t numberOfTimes() const { return numberOfTimes_; }
-    // A count below 1 is refused: the playlist would get a negative length.
+    // 0 keeps the entry in the playlist without playing it (no bars, no time); a negative count is
+    // refused.
     void setNumberOfTimes(int16_t times);
     float cueTime() const { return cueTime_; }
     uint32_t firstBarNumber() const { return firstBarNumber_; }

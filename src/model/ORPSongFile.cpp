@@ -284,8 +284,11 @@ ORPSectionMarkerPtr ORPSectionMarker::initWithCoder(rp::KeyedUnarchiver& coder)
     auto result = sectionMarker();
     result->section_ = coder.decodeObjectOfClassForKey<ORPSection>("ORPSM_section");
     result->name_ = coder.decodeStringForKey("ORPSM_name").value_or(std::string());
-    int64_t times = coder.decodeInt64ForKey("ORPSM_numberOfTimes");
-    result->numberOfTimes_ = static_cast<int16_t>(std::clamp<int64_t>(times, 1, INT16_MAX));
+    // 0 is an entry that plays nothing; a negative or missing count (a damaged file) plays once.
+    if (coder.containsValueForKey("ORPSM_numberOfTimes")) {
+        const int64_t times = coder.decodeInt64ForKey("ORPSM_numberOfTimes");
+        result->numberOfTimes_ = times < 0 ? int16_t { 1 } : static_cast<int16_t>(std::min<int64_t>(times, INT16_MAX));
+    }
     return result;
 }
 

@@ -217,8 +217,10 @@ void ORPPlayer::scheduleInstancesRelativeToNow(float seconds, bool fromTop)
         }
         const bool previousAtEnd = !list.empty() && previousIndex == list.size() - 1 && previousPlace == 1.0f;
         if (!(previousAtEnd || fromTop || exporting_)) {
-            index = editor->insertionPointIndex();
-            place = editor->insertionPointPlace();
+            if (const auto insertion = editor->insertionPointIndex()) { // none: from the top
+                index = *insertion;
+                place = editor->insertionPointPlace();
+            }
         }
     }
     std::erase_if(

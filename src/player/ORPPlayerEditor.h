@@ -3,6 +3,7 @@
 #include "model/ORPPatternInstance.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,10 @@ public:
     virtual bool hasSelection() const = 0;
     virtual std::vector<ORPPatternInstancePtr> selectedPatternInstances() const = 0;
     virtual std::vector<ORPPatternInstancePtr> patternInstances() const = 0;
-    virtual uint64_t insertionPointIndex() const = 0;
+    // The bar (an index into patternInstances()) holding the insertion point, or none when the editor
+    // has no insertion point; playing without a selection starts there, or from the top without one.
+    virtual std::optional<uint64_t> insertionPointIndex() const = 0;
+    // The place in that bar; read only when there is an insertion point.
     virtual float insertionPointPlace() const = 0;
 };
 

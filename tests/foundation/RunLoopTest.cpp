@@ -95,6 +95,42 @@ TEST(RunLoopThreads, AMainLoopFirstAskedForByAWorkerBelongsToTheMainThreadAndFlu
     rp::RunLoop::setMain(nullptr);
 }
 
+TEST(RunLoopThreads, NestedTurnsFlushTheQueueButOnlyTheOutermostTurnRunsTheEndOfTurnHooks)
+{
+    auto loop = std::make_shared<rp::PlainRunLoop>();
+    rp::RunLoop::setMain(loop);
+    std::vector<std::string> events;
+    int observer = 0;
+    auto& center = rp::NotificationCenter::defaultCenter();
+    center.addObserver(&observer, "RunLoopTestNested", nullptr,
+        [&](const rp::Notification&) { events.push_back("posted"); });
+    std::vector<int> depths;
+    loop->perform([&] {
+        depths.push_back(loop->turnDepth());
+        loop->performAtEndOfTurn([&] { events.push_back("hook"); });
+        rp::NotificationQueue::defaultQueue().enqueueNotification({ "RunLoopTestNested", &observer, {} });
+        loop->perform([&] { depths.push_back(loop->turnDepth()); });
+        loop->runFor(0.005); // a modal loop
+        events.push_back("nested loop returned");
+    });
+    const auto finishedBefore = loop->outermostTurnsFinished();
+    loop->runFor(0);
+    EXPECT_EQ(events, (std::vector<std::string> { "posted", "nested loop returned", "hook" }));
+    EXPECT_EQ(depths, (std::vector<int> { 1, 2 }));
+    EXPECT_EQ(loop->outermostTurnsFinished(), finishedBefore + 1);
+
+    // Work that throws out of a turn leaves no nesting behind: later turns are outermost again.
+    loop->perform([] { throw std::runtime_error("boom"); });
+    EXPECT_THROW(loop->runFor(0), std::runtime_error);
+    EXPECT_EQ(loop->turnDepth(), 0);
+    events.clear();
+    loop->performAtEndOfTurn([&] { events.push_back("hook"); });
+    loop->runFor(0);
+    EXPECT_EQ(events, (std::vector<std::string> { "hook" }));
+    center.removeObserver(&observer);
+    rp::RunLoop::setMain(nullptr);
+}
+
 TEST(RunLoopThreads, PerformAndWaitRunsOnTheMainThreadAndReturnsAfterTheWork)
 {
     rp::PlainRunLoop loop;

@@ -112,9 +112,11 @@ TEST_F(UndoManagerTest, GroupsByRunLoopTurnAndLetsExplicitGroupsSpanTurns)
     });
     loop->runFor(0);
     // The next turn is a step of its own.
-    loop->perform([&] { counter.setValue(3); });
+    loop->perform([&] {
+        counter.setValue(3);
+        undo.setActionName("Three");
+    });
     loop->runFor(0);
-    undo.setActionName("Three"); // after the turn: names the last step
     EXPECT_EQ(undo.undoMenuItemTitle(), "Undo Three");
 
     // A drag: an explicit group opened in one turn and closed three turns later is one step.
@@ -211,4 +213,81 @@ TEST_F(UndoManagerTest, DisablingNestsLevelsCapTheStackAndUndoInAnOpenGroupIsRef
     EXPECT_EQ(counter.value, 6);
     EXPECT_EQ(capture.lines().size(), 3u);
     EXPECT_TRUE(capture.contains("undo called with an open undo group"));
+}
+
+TEST_F(UndoManagerTest, NamingAnActionThatRecordedNothingLeavesEarlierStepsAlone)
+{
+    auto loop = std::make_shared<rp::PlainRunLoop>();
+    rp::RunLoop::setMain(loop);
+    undo.setGroupsByEvent(true);
+    loop->perform([&] {
+        counter.setValue(1);
+        undo.setActionName("Set One");
+    });
+    loop->runFor(0);
+
+    // Later user actions that register nothing: an unchanged field committed, an empty explicit
+    // group, a name given after the action's turn ended.
+    loop->perform([&] { undo.setActionName("Edit Repeats"); });
+    loop->perform([&] {
+        undo.beginUndoGrouping();
+        undo.setActionName("Rename");
+        undo.endUndoGrouping();
+    });
+    loop->runFor(0);
+    undo.setActionName("Late");
+    EXPECT_EQ(undo.undoMenuItemTitle(), "Undo Set One");
+    EXPECT_EQ(undo.undoStepCount(), 1u);
+
+    // A name given to an open group before its registrations still names it.
+    loop->perform([&] {
+        undo.beginUndoGrouping();
+        undo.setActionName("Paint");
+        counter.setValue(2);
+        undo.endUndoGrouping();
+    });
+    loop->runFor(0);
+    EXPECT_EQ(undo.undoMenuItemTitle(), "Undo Paint");
+
+    // Without grouping by event, "end the group, then name it" names that group until the user
+    // action ends, and not after an undo.
+    undo.setGroupsByEvent(false);
+    step(undo, "Three", [&] { counter.setValue(3); });
+    EXPECT_EQ(undo.undoMenuItemTitle(), "Undo Three");
+    loop->runFor(0);
+    undo.setActionName("Next Turn");
+    counter.setValue(4); // an unframed registration is a step of its own, nameable right after
+    undo.setActionName("Four");
+    undo.undo();
+    undo.setActionName("After Undo");
+    EXPECT_EQ(undo.undoMenuItemTitle(), "Undo Three");
+    EXPECT_EQ(undo.redoMenuItemTitle(), "Redo Four");
+    rp::RunLoop::setMain(nullptr);
+}
+
+TEST_F(UndoManagerTest, ANestedLoopInsideAUserActionDoesNotSplitItsUndoStep)
+{
+    auto loop = std::make_shared<rp::PlainRunLoop>();
+    rp::RunLoop::setMain(loop);
+    undo.setGroupsByEvent(true);
+    int nestedWorkRan = 0;
+    loop->perform([&] {
+        counter.setValue(1);
+        // A modal dialog (or the player waiting for its thread) spins the loop; the work it serves
+        // belongs to the same user action.
+        loop->perform([&] {
+            ++nestedWorkRan;
+            counter.setValue(2);
+        });
+        loop->runFor(0.01);
+        counter.setValue(3);
+        undo.setActionName("Edit");
+    });
+    loop->runFor(0);
+    EXPECT_EQ(nestedWorkRan, 1);
+    EXPECT_EQ(undo.undoStepCount(), 1u);
+    EXPECT_EQ(undo.undoMenuItemTitle(), "Undo Edit");
+    undo.undo();
+    EXPECT_EQ(counter.value, 0);
+    rp::RunLoop::setMain(nullptr);
 }

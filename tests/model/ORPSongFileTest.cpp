@@ -253,6 +253,17 @@ TEST_F(ORPSongFileTest, ValuesTheModelCannotHoldAreRepaired)
     EXPECT_TRUE(log.contains("duration nan cannot be read"));
     EXPECT_TRUE(log.contains("no drum for event at 0.500000 with velocity 0.300000"));
 
+    // Repeat counts: 0 is kept (an entry that plays nothing); a negative or missing count plays once.
+    for (auto [stored, expected] : { std::pair<int64_t, int>(0, 0), { -5, 1 }, { 40000, INT16_MAX }, { -1, 1 } }) {
+        auto entry = decodedAs<ORPSectionMarker>(std::make_shared<HandMade>("ORPSectionMarker",
+            [&, stored = stored](rp::KeyedArchiver& c) {
+                if (stored != -1)
+                    c.encodeInt64(stored, "ORPSM_numberOfTimes");
+            }));
+        ASSERT_TRUE(entry) << stored;
+        EXPECT_EQ(entry->numberOfTimes(), expected) << stored;
+    }
+
     // (Repeat counts and the other fields of every class are checked against every wrong value
     // by the hostile corpus; here the kind of repair matters.)
 }

@@ -1,4 +1,5 @@
 #include "ModelTestSupport.h"
+#include "foundation/Error.h"
 #include "foundation/NotificationQueue.h"
 #include "foundation/PlainRunLoop.h"
 #include "kit/ORPDrumKit.h"
@@ -99,8 +100,7 @@ TEST(ORPSong, RepeatCountsAndSharedSectionsFollowChanges)
     NotificationRecorder entryChanged(ORPSectionMarkerSectionChangedNotification, second.get());
     NotificationRecorder recalculated(ORPSongDurationRecalculatedNotification, &song);
     second->setNumberOfTimes(4);
-    second->setNumberOfTimes(0); // refused
-    second->setNumberOfTimes(-3);
+    second->setNumberOfTimes(-3); // refused
     EXPECT_EQ(entryChanged.count(), 1u);
     EXPECT_EQ(recalculated.count(), 1u);
     EXPECT_EQ(song.totalBars(), 5u);
@@ -111,6 +111,44 @@ TEST(ORPSong, RepeatCountsAndSharedSectionsFollowChanges)
     rp::NotificationQueue::defaultQueue().flush();
     EXPECT_EQ(song.totalDuration(), 20.0f);
     EXPECT_EQ(second->cueTime(), 4.0f);
+}
+
+// An entry repeated 0 times stays in the playlist but adds no bars and no time, in the totals, the
+// later entries' cue times, the laid-out bars and a saved copy; undo brings its count back.
+TEST(ORPSong, AnEntryRepeatedZeroTimesPlaysNothing)
+{
+    SongFixture fixture;
+    auto& song = *fixture.song;
+    auto a = sectionOf({ 120, 120 }, "A");
+    auto b = sectionOf({ 60 }, "B");
+    auto muted = entryFor(b, 2);
+    fill(song, { a, b }, { entryFor(a, 1), muted, entryFor(a, 1) });
+    NotificationRecorder entryChanged(ORPSectionMarkerSectionChangedNotification, muted.get());
+    fixture.document->edit([&] { muted->setNumberOfTimes(0); });
+    muted->setNumberOfTimes(-1); // refused
+    EXPECT_EQ(muted->numberOfTimes(), 0);
+    EXPECT_EQ(entryChanged.count(), 1u);
+
+    const auto& entries = song.sectionMarkerList();
+    EXPECT_EQ(std::pair(muted->cueTime(), muted->firstBarNumber()), std::pair(4.0f, 3u));
+    EXPECT_EQ(std::pair(entries[2]->cueTime(), entries[2]->firstBarNumber()), std::pair(4.0f, 3u));
+    EXPECT_EQ(std::pair(song.totalDuration(), song.totalBars()), std::pair(8.0f, 4u));
+    auto instances = ORPPatternInstance::instancesForPlaylist(song);
+    ASSERT_EQ(instances.size(), 4u);
+    EXPECT_EQ(instances[2]->sectionMarker(), entries[2]);
+    EXPECT_EQ(instances[2]->barNumberInSong(), 3);
+    EXPECT_EQ(instances[2]->cueTime(), 4.0f);
+    EXPECT_EQ(instances[2]->previousPatternInstance(), instances[1]);
+
+    rp::Error error;
+    auto reopened = ORPSong::songFromData(song.dataRepresentation(), "/songs/Zero.rpsong", &error);
+    ASSERT_TRUE(reopened) << error.text();
+    EXPECT_EQ(reopened->sectionMarkerList().at(1)->numberOfTimes(), 0);
+    EXPECT_EQ(reopened->totalBars(), 4u);
+
+    fixture.document->undo.undo();
+    EXPECT_EQ(muted->numberOfTimes(), 2);
+    EXPECT_EQ(song.totalBars(), 6u);
 }
 
 // Every kind of edit to a song, its sections, playlist and bars is its own undo step: undoing them

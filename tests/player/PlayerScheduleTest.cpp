@@ -46,6 +46,11 @@ TEST_F(PlayerSchedule, StartFollowsSelectionInsertionPointAndTheEndOfTheSong)
     editor->place = 0.5f;
     EXPECT_EQ(schedule(5.0f, true), std::tuple(0u, 0.0f, Times { 5.0f, 6.0f, 8.0f }));
 
+    // No insertion point: from the top, whatever place the editor still reports.
+    editor->index = std::nullopt;
+    editor->place = 0.5f;
+    EXPECT_EQ(schedule(5.0f), std::tuple(0u, 0.0f, Times { 5.0f, 6.0f, 8.0f }));
+
     // An insertion point past the last bar is its very end; no editor, nothing to play.
     editor->index = 7;
     EXPECT_EQ(schedule(5.0f), std::tuple(2u, 1.0f, Times { 0.0f, 0.0f, 4.0f }));

@@ -51,12 +51,12 @@ public:
     bool hasSelection() const override { return !selected.empty(); }
     std::vector<ORPPatternInstancePtr> selectedPatternInstances() const override { return selected; }
     std::vector<ORPPatternInstancePtr> patternInstances() const override { return bars; }
-    uint64_t insertionPointIndex() const override { return index; }
+    std::optional<uint64_t> insertionPointIndex() const override { return index; }
     float insertionPointPlace() const override { return place; }
 
     std::vector<ORPPatternInstancePtr> bars;
     std::vector<ORPPatternInstancePtr> selected;
-    uint64_t index = 0;
+    std::optional<uint64_t> index = 0;
     float place = 0;
 };
 
