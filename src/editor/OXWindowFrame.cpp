@@ -114,6 +114,10 @@ void writeFallback(const std::filesystem::path& file, const std::string& name,
     } else {
         everything[pathKey] = std::move(frames);
     }
+    if (everything.empty()) {
+        defaults.removeObjectForKey(OXWindowFrameAttribute::kFallbackDefaultsKey);
+        return;
+    }
     defaults.setObject(rp::PropertyValue(std::move(everything)), OXWindowFrameAttribute::kFallbackDefaultsKey);
 }
 
