@@ -27,7 +27,10 @@ public:
 // The main thread publishes a new order whenever windows open, close or change places; the MIDI
 // thread copies the list under a short lock and delivers outside it, so a document that waits for
 // the main thread while it handles a packet cannot deadlock a main thread publishing a new order.
-// Documents are held weakly: one that has gone away by the time a packet arrives is skipped.
+// Documents are held weakly: one that has gone away by the time a packet arrives is skipped. A
+// delivery under way holds its document until it returns, so a receiver released by the main thread
+// meanwhile is destroyed on the MIDI thread: receivers should be small objects that forward to the
+// document on the main thread.
 class ORPDocumentWindowOrder {
 public:
     void setDocuments(const std::vector<std::shared_ptr<ORPMIDIPacketReceiver>>& frontToBack); // main thread
