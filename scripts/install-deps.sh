@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   libsndfile1-dev libsamplerate0-dev librtaudio-dev libasound2-dev
   jackd2 libjack-jackd2-dev sox libsox-fmt-all midicsv
+  attr librsvg2-bin
 )
 
 missing=()
