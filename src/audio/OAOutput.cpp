@@ -57,10 +57,13 @@ void scaleInPlace(float* samples, size_t count, float gain)
     }
 }
 
-// Seconds to a frame number: truncated; times before zero (or not a number) start at frame 0.
+// Seconds to a frame number: truncated, with a tolerance far below one frame so that a time meant
+// to fall on a frame (a bar start plus an offset, both rounded to doubles) is not truncated to the
+// frame before; times before zero (or not a number) start at frame 0.
 uint64_t frameForSeconds(double seconds, double sampleRate)
 {
-    const double frame = seconds * sampleRate;
+    constexpr double kFrameTolerance = 1e-4;
+    const double frame = seconds * sampleRate + kFrameTolerance;
     if (!(frame > 0)) {
         return 0;
     }
@@ -96,9 +99,14 @@ bool OAOutput::setLevel(float level)
     return true;
 }
 
-float OAOutput::currentSeconds() const
+double OAOutput::currentSeconds() const
 {
-    return static_cast<float>(static_cast<double>(totalFramesRead()) / audioStreamDesc_.mSampleRate);
+    return static_cast<double>(totalFramesRead()) / audioStreamDesc_.mSampleRate;
+}
+
+uint64_t OAOutput::frameAtSeconds(double seconds) const
+{
+    return frameForSeconds(seconds, audioStreamDesc_.mSampleRate);
 }
 
 // The sound's data converted for this output (never more channels than the sound has), decoded and
@@ -126,10 +134,10 @@ bool OAOutput::preloadBufferForSound(const OASoundPtr& sound)
 bool OAOutput::playSound(const OASoundPtr& sound, float volume)
 {
     const float length = sound ? static_cast<float>(sound->duration()) : 0.0f;
-    return playSound(sound, volume, length, currentSeconds() + static_cast<float>(kLeadSeconds));
+    return playSound(sound, volume, length, currentSeconds() + kLeadSeconds);
 }
 
-bool OAOutput::playSound(const OASoundPtr& sound, float volume, float forSeconds, float atSeconds)
+bool OAOutput::playSound(const OASoundPtr& sound, float volume, float forSeconds, double atSeconds)
 {
     const double rate = audioStreamDesc_.mSampleRate;
     const uint64_t startFrame = frameForSeconds(atSeconds, rate);
@@ -345,6 +353,23 @@ void OAOutput::emptyRingBuffers()
     std::lock_guard<std::mutex> lock(ringBuffersMutex_);
     for (auto& ring : ringBuffers_) {
         ring->empty();
+    }
+}
+
+void OAOutput::silenceRingBuffersFromFrame(uint64_t frame)
+{
+    std::lock_guard<std::mutex> lock(ringBuffersMutex_);
+    const uint64_t now = totalFramesRead_.load(std::memory_order_relaxed);
+    const uint64_t keptBytes = frame > now ? (frame - now) * sizeof(float) : 0;
+    for (auto& ring : ringBuffers_) {
+        void* readPointer = nullptr;
+        const uint64_t readable = ring->lengthAvailableToReadReturningPointer(&readPointer);
+        if (readable > keptBytes) {
+            // The readable bytes are one block thanks to the mirrored mapping. Zeroed rather than
+            // given back, so that sounds mixed later still add into place.
+            std::memset(static_cast<std::byte*>(readPointer) + keptBytes, 0,
+                static_cast<size_t>(readable - keptBytes));
+        }
     }
 }
 

@@ -38,8 +38,12 @@ public:
 
     // Frames taken out by the pull side; the frame number of the first readable sample.
     uint64_t totalFramesRead() const { return totalFramesRead_.load(std::memory_order_acquire); }
-    // totalFramesRead / sample rate.
-    float currentSeconds() const;
+    // totalFramesRead / sample rate. Double: a float counted from the output's creation would round
+    // hit times to milliseconds after a few hours.
+    double currentSeconds() const;
+    // The frame a time on this clock falls in: truncated, except that a time meant to lie exactly on a
+    // frame is not pushed one frame early by the rounding of its seconds. Times before 0 give frame 0.
+    uint64_t frameAtSeconds(double seconds) const;
 
     // Decodes the sound in the output's format and makes the rings large enough for it.
     bool preloadBufferForSound(const OASoundPtr& sound);
@@ -49,7 +53,7 @@ public:
     // Mixes `sound` at `atSeconds` on this output's clock for at most `forSeconds`, scaled by
     // `volume`, the sound's volume and its pan. First lets time pass up to the start (cueToFrame).
     // A null sound only lets time pass.
-    bool playSound(const OASoundPtr& sound, float volume, float forSeconds, float atSeconds);
+    bool playSound(const OASoundPtr& sound, float volume, float forSeconds, double atSeconds);
 
     // Seconds the rings hold beyond the 0.05 s lead; 0 before they exist.
     float bufferDuration() const;
@@ -94,6 +98,8 @@ protected:
 
     // Discards all pending audio; the clock is unchanged.
     void emptyRingBuffers();
+    // Silences pending audio at and after `frame` on the clock; what lies before it still plays.
+    void silenceRingBuffersFromFrame(uint64_t frame);
 
 private:
     const AudioBufferList* acquireBufferFor(OASound& sound);

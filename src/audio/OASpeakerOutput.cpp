@@ -11,7 +11,7 @@ constexpr double kNullDeviceRate = 44100.0;
 constexpr int kInvalidPropertyValue = -10851;
 } // namespace
 
-OASpeakerOutputPtr OASpeakerOutput::init(std::optional<AudioDeviceKind> kind)
+OASpeakerOutputPtr OASpeakerOutput::init(std::optional<AudioDeviceKind> kind, uint64_t clockOrigin)
 {
     // The device's own rate decides the mixing rate, so the device is opened first.
     OASpeakerOutputPtr output(new OASpeakerOutput());
@@ -26,12 +26,13 @@ OASpeakerOutputPtr OASpeakerOutput::init(std::optional<AudioDeviceKind> kind)
     if (!output->OAOutput::initWithSampleRate(static_cast<float>(rate), 2)) {
         return nullptr;
     }
+    output->setTotalFramesRead(clockOrigin);
     output->startDevice();
     return output;
 }
 
 OASpeakerOutputPtr OASpeakerOutput::initWithSampleRate(
-    float sampleRate, uint32_t channels, std::optional<AudioDeviceKind> kind)
+    float sampleRate, uint32_t channels, std::optional<AudioDeviceKind> kind, uint64_t clockOrigin)
 {
     OASpeakerOutputPtr output(new OASpeakerOutput());
     if (!output->OAOutput::initWithSampleRate(sampleRate, channels)) {
@@ -44,6 +45,7 @@ OASpeakerOutputPtr OASpeakerOutput::initWithSampleRate(
         rp::logf("OASpeakerOutput: result %d setting an output stream format", kInvalidPropertyValue);
         return nullptr;
     }
+    output->setTotalFramesRead(clockOrigin);
     output->startDevice();
     return output;
 }

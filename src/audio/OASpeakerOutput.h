@@ -16,10 +16,12 @@ using OASpeakerOutputPtr = std::shared_ptr<OASpeakerOutput>;
 class OASpeakerOutput final : public OAOutput {
 public:
     // The default device of `kind` (none: the "RPAudioDevice" user default, else automatic) at its
-    // own nominal rate, 2 channels.
-    static OASpeakerOutputPtr init(std::optional<AudioDeviceKind> kind = std::nullopt);
-    static OASpeakerOutputPtr initWithSampleRate(
-        float sampleRate, uint32_t channels, std::optional<AudioDeviceKind> kind = std::nullopt);
+    // own nominal rate, 2 channels. The clock starts at `clockOrigin` frames (0 normally; a later
+    // origin stands for an output that has been running for a long time).
+    static OASpeakerOutputPtr init(
+        std::optional<AudioDeviceKind> kind = std::nullopt, uint64_t clockOrigin = 0);
+    static OASpeakerOutputPtr initWithSampleRate(float sampleRate, uint32_t channels,
+        std::optional<AudioDeviceKind> kind = std::nullopt, uint64_t clockOrigin = 0);
     ~OASpeakerOutput() override;
 
     // Blocks until the clock is within 0.05 s of `frame`, polling every 10 ms. Returns at once when
@@ -29,6 +31,8 @@ public:
 
     // Cuts all pending sound at once; the clock is unchanged.
     void silenceAndFlush();
+    // Cuts the pending sound at and after `frame` (a loop point); what comes before it plays in full.
+    void silenceFromFrame(uint64_t frame) { silenceRingBuffersFromFrame(frame); }
 
     // The device actually playing (the null device when nothing else could be opened).
     AudioDeviceKind deviceKind() const { return device_ ? device_->kind() : AudioDeviceKind::Null; }

@@ -44,9 +44,10 @@ public:
     int16_t barNumberInSectionMarker() const { return barNumInMarker_; }
     void setBarNumberInSong(int16_t inSong, int16_t inSectionMarker, float cueTime);
     float cueTime() const { return cueTime_; }
-    // Written by the player, read by the editor's timer: atomic.
-    float renderCueTime() const { return renderCueTime_.load(std::memory_order_relaxed); }
-    void setRenderCueTime(float time) { renderCueTime_.store(time, std::memory_order_relaxed); }
+    // Written by the player, read by the editor's timer: atomic. Seconds on an output clock that may
+    // have run for days, so a double (a float would round to milliseconds after hours).
+    double renderCueTime() const { return renderCueTime_.load(std::memory_order_relaxed); }
+    void setRenderCueTime(double time) { renderCueTime_.store(time, std::memory_order_relaxed); }
     const ORPRect& frame() const { return frame_; }
     void setFrame(const ORPRect& frame) { frame_ = frame; }
     const std::shared_ptr<OXSelection>& selection() const { return selection_; }
@@ -74,6 +75,6 @@ private:
     int16_t barNumInSong_ = 0;
     int16_t barNumInMarker_ = 0;
     float cueTime_ = 0;
-    std::atomic<float> renderCueTime_ { 0 };
+    std::atomic<double> renderCueTime_ { 0 };
     std::shared_ptr<OXSelection> selection_;
 };

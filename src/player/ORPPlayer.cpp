@@ -28,8 +28,12 @@ constexpr double kLiveHitNoteSeconds = 0.5;
 
 std::shared_ptr<ORPPlayer> ORPPlayer::init(std::optional<AudioDeviceKind> device)
 {
+    return initWithSpeakerOutput(OASpeakerOutput::init(device));
+}
+
+std::shared_ptr<ORPPlayer> ORPPlayer::initWithSpeakerOutput(std::shared_ptr<OASpeakerOutput> speaker)
+{
     registerDefaults();
-    auto speaker = OASpeakerOutput::init(device);
     if (!speaker) {
         return nullptr;
     }
@@ -101,7 +105,7 @@ std::vector<ORPPatternInstancePtr> ORPPlayer::instances() const
 ORPPlayer::RunStart ORPPlayer::runStart() const
 {
     std::lock_guard lock(stateMutex_);
-    return { instances_, startIndex_, startPlace_ };
+    return { instances_, startIndex_, startPlace_, startSongTime_, startInPlaylistEntry_ };
 }
 
 uint64_t ORPPlayer::startIndex() const
@@ -198,7 +202,7 @@ void ORPPlayer::startPlaybackOnceOnly(bool once)
     startWorker([this, generation] { playbackThread(generation); });
 }
 
-void ORPPlayer::scheduleInstancesRelativeToNow(float seconds, bool fromTop)
+void ORPPlayer::scheduleInstancesRelativeToNow(double seconds, bool fromTop)
 {
     const auto editor = patternEditor_.lock();
     InstanceList list;
@@ -235,23 +239,23 @@ void ORPPlayer::scheduleInstancesRelativeToNow(float seconds, bool fromTop)
     for (uint64_t i = 0; i < index; ++i) {
         list[i]->setRenderCueTime(0);
     }
+    double songTime = 0;
+    bool inPlaylistEntry = false;
     if (!list.empty()) {
-        double cue = static_cast<double>(seconds)
-            - static_cast<double>(list[index]->pattern()->duration()) * place / bpmFactor_;
+        const ORPPatternInstancePtr& start = list[index];
+        const double startOffset = static_cast<double>(start->pattern()->duration()) * place;
+        double cue = seconds - startOffset / bpmFactor_;
         for (uint64_t i = index; i < list.size(); ++i) {
-            list[i]->setRenderCueTime(static_cast<float>(cue));
+            list[i]->setRenderCueTime(cue);
             cue += static_cast<double>(list[i]->pattern()->duration()) / bpmFactor_;
         }
-    }
-    std::optional<float> entryCueTime;
-    if (!list.empty()) {
-        if (const auto marker = list.front()->sectionMarker()) {
-            entryCueTime = marker->cueTime();
-        }
+        songTime = static_cast<double>(start->cueTime()) + startOffset;
+        inPlaylistEntry = start->sectionMarker() != nullptr;
     }
     {
         std::lock_guard lock(stateMutex_);
-        firstEntryCueTime_ = entryCueTime;
+        startSongTime_ = songTime;
+        startInPlaylistEntry_ = inPlaylistEntry;
         instances_ = std::make_shared<const InstanceList>(std::move(list));
         startIndex_ = lastScheduledIndex_ = index;
         startPlace_ = lastScheduledPlace_ = place;
@@ -339,7 +343,7 @@ bool ORPPlayer::getCurrentPatternInstance(ORPPatternInstancePtr& instance, float
     }
     const double now = speakerOutput_->currentSeconds();
     const auto spanEnd = [this](const ORPPatternInstancePtr& i) {
-        return static_cast<double>(i->renderCueTime()) + i->pattern()->duration() / bpmFactor_;
+        return i->renderCueTime() + static_cast<double>(i->pattern()->duration()) / bpmFactor_;
     };
     size_t low = 0;
     size_t high = list->size();

@@ -67,6 +67,9 @@ public:
     // With the speaker output on `device` (none: the default device). Null when the output cannot be
     // made.
     static std::shared_ptr<ORPPlayer> init(std::optional<AudioDeviceKind> device = std::nullopt);
+    // With `speaker` as its speaker output (for example one whose clock has been running for days).
+    // Null when there is no output.
+    static std::shared_ptr<ORPPlayer> initWithSpeakerOutput(std::shared_ptr<OASpeakerOutput> speaker);
     // Stops a run (or an export) and waits for its thread.
     ~ORPPlayer();
     ORPPlayer(const ORPPlayer&) = delete;
@@ -97,7 +100,7 @@ public:
     // The two halves of a run. Scheduling gives every instance its start on the output clock so that
     // the start place falls on `seconds`; rendering walks the events into `output` (for an export,
     // only the drums of `group` when one is given). Rendering runs on the renderer's thread.
-    void scheduleInstancesRelativeToNow(float seconds, bool fromTop);
+    void scheduleInstancesRelativeToNow(double seconds, bool fromTop);
     void renderPatternInstancesToOutput(OAOutput& output, const std::optional<std::string>& group);
 
     // Export entry. Mode 0: one audio file; mode 1: one audio file per drum group of the kit; mode 2:
@@ -137,6 +140,10 @@ private:
         std::shared_ptr<const InstanceList> instances;
         uint64_t index = 0;
         float place = 0;
+        // The song time of the start position (the start bar's cue time plus the start place), where
+        // the time code begins; whether the start bar belongs to a playlist entry (then MMC locates).
+        double songTime = 0;
+        bool inPlaylistEntry = false;
     };
     RunStart runStart() const;
 
@@ -182,9 +189,8 @@ private:
     uint64_t lastScheduledIndex_ = 0;
     float lastScheduledPlace_ = 0;
     std::shared_ptr<KWMIDIEndpoint> midiDestination_;
-    // The cue time of the first instance's playlist entry, where the time code starts (none: the
-    // first instance belongs to no entry). Read on the main thread when scheduling.
-    std::optional<float> firstEntryCueTime_;
+    double startSongTime_ = 0;
+    bool startInPlaylistEntry_ = false;
 
     std::weak_ptr<ORPPlayerEditor> patternEditor_;
     const void* observedEditor_ = nullptr;

@@ -113,7 +113,7 @@ void ORPPlayer::exportPatternInstances(const std::vector<ORPPatternInstancePtr>&
         list, [](const ORPPatternInstancePtr& instance) { return !instance || !instance->pattern(); });
     double cue = 0;
     for (const auto& instance : list) {
-        instance->setRenderCueTime(static_cast<float>(cue));
+        instance->setRenderCueTime(cue);
         cue += static_cast<double>(instance->pattern()->duration()) / bpmFactor_;
     }
     {
@@ -121,7 +121,8 @@ void ORPPlayer::exportPatternInstances(const std::vector<ORPPatternInstancePtr>&
         instances_ = std::make_shared<const InstanceList>(list);
         startIndex_ = 0;
         startPlace_ = 0;
-        firstEntryCueTime_ = std::nullopt;
+        startSongTime_ = 0;
+        startInPlaylistEntry_ = false;
     }
 
     if (mode == 2) {

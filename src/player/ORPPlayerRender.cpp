@@ -142,13 +142,8 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
     rp::UserDefaults& defaults = playerDefaults();
     const bool decay = defaults.boolForKey(RPAllowFinalSoundDecayKey);
     const bool exporting = exporting_.load();
-    std::optional<float> entryCueTime;
-    {
-        std::lock_guard lock(stateMutex_);
-        if (instances_->empty()) {
-            return;
-        }
-        entryCueTime = firstEntryCueTime_;
+    if (runStart().instances->empty()) {
+        return;
     }
 
     // MIDI goes out only during live runs while the destination is online.
@@ -164,16 +159,37 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
     };
 
     // Output time to host time.
-    const double hostZero = static_cast<double>(rp::hostTimeNow())
-        - static_cast<double>(speakerOutput_->currentSeconds()) * kHostTicksPerSecond;
+    const double hostZero
+        = static_cast<double>(rp::hostTimeNow()) - speakerOutput_->currentSeconds() * kHostTicksPerSecond;
     const auto hostTimeFor = [hostZero](double seconds) {
         return static_cast<rp::MIDITimeStamp>(std::max(0.0, hostZero + seconds * kHostTicksPerSecond));
     };
     const auto hostTicks
         = [](double seconds) { return static_cast<rp::MIDITimeStamp>(seconds * kHostTicksPerSecond); };
 
-    const double timeCodeStart = entryCueTime ? static_cast<double>(*entryCueTime) / bpmFactor_ : 0.0;
+    // The time code runs from the song time of where a pass starts. A pass that loops must not send
+    // quarter frames at or past its end, where the next pass locates back to the loop's start.
     std::optional<ORPPlayerTimeCode> timeCode;
+    std::optional<rp::MIDITimeStamp> timeCodeLimit;
+    const auto sendTimeCodeUpTo = [&](rp::MIDITimeStamp until) {
+        timeCode->sendUpTo(timeCodeLimit ? std::min(until, *timeCodeLimit) : until, send);
+    };
+    const auto locate = [&](rp::MIDITimeStamp at, const RunStart& run, bool startTransport) {
+        const double value = run.songTime / bpmFactor_;
+        if (run.inPlaylistEntry) {
+            rp::MIDIPacketList messages;
+            if (startTransport) {
+                messages.add(at, { 0xF0, 0x7F, 0x7F, 0x06, 0x03, 0xF7 });
+            }
+            const auto message = ORPPlayerTimeCode::locateMessage(value);
+            messages.add(at, std::span<const uint8_t>(message));
+            if (startTransport) {
+                messages.add(at, { 0xFA });
+            }
+            send(messages);
+        }
+        timeCode.emplace(value, at, kHostTicksPerSecond);
+    };
     bool firstEventOfRun = true;
     rp::MIDITimeStamp lastHostTime = rp::hostTimeNow();
     double lastSoundEnd = 0;
@@ -184,7 +200,7 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
         if (exporting) {
             return renderingSemaphore_ ? Wait::Ready : Wait::Stopped;
         }
-        while (t > static_cast<double>(output.currentSeconds()) + kLeadSeconds) {
+        while (t > output.currentSeconds() + kLeadSeconds) {
             std::this_thread::sleep_for(kRendererPoll);
             if (!renderingSemaphore_) {
                 return Wait::Stopped;
@@ -194,8 +210,8 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
             }
             if (timeCode) {
                 // Keep the time code flowing through long gaps between hits.
-                timeCode->sendUpTo(
-                    hostTimeFor(output.currentSeconds() + kLeadSeconds + kTimeCodeLookAheadSeconds), send);
+                sendTimeCodeUpTo(
+                    hostTimeFor(output.currentSeconds() + kLeadSeconds + kTimeCodeLookAheadSeconds));
             }
         }
         return Wait::Ready;
@@ -205,10 +221,17 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
     const auto soundFor = [this](const ORPDrumPtr& drum) { return soundForDrum(drum); };
 
     std::optional<double> finalEndTime;
+    std::optional<double> loopPoint; // set when a pass starts again at the loop's start
     while (true) {
-        // A pass: from the start bar and place to the end of the list. Pending sound is cut.
+        // A pass: from the start bar and place to the end of the list. Pending sound is cut: at a
+        // loop point only what lies at or beyond it (the end of the last bar is still to be heard);
+        // at the start of a run or after a reschedule, all of it.
         if (!exporting) {
-            speakerOutput_->silenceAndFlush();
+            if (loopPoint) {
+                speakerOutput_->silenceFromFrame(speakerOutput_->frameAtSeconds(*loopPoint));
+            } else {
+                speakerOutput_->silenceAndFlush();
+            }
         }
         rescheduledSemaphore_ = false;
         const RunStart run = runStart();
@@ -218,12 +241,33 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
         Wait state = Wait::Ready;
         bool looping = false;
         std::optional<size_t> lastWalked;
+        timeCodeLimit.reset();
+
+        // Where this pass starts on the output clock; once the time code runs, every new pass
+        // (a loop wrap or a reschedule) locates there and restarts the quarter frames.
+        const double passStart = startIndex < list->size()
+            ? (*list)[startIndex]->renderCueTime()
+                + static_cast<double>((*list)[startIndex]->pattern()->duration()) * startPlace / bpmFactor_
+            : 0.0;
+        const double passEnd = list->empty()
+            ? 0.0
+            : list->back()->renderCueTime() + static_cast<double>(list->back()->pattern()->duration()) / bpmFactor_;
+        if (verbose && timeCode) {
+            locate(hostTimeFor(passStart), run, false);
+        }
+        loopPoint.reset();
 
         for (size_t i = startIndex; i < list->size() && state == Wait::Ready && renderingSemaphore_; ++i) {
             const ORPPatternInstancePtr& instance = (*list)[i];
             const ORPPatternPtr pattern = instance->pattern();
             const ORPPattern::EventSnapshot events = pattern->events();
             looping = !exporting && !playOnceOnly_ && defaults.boolForKey(RPLoopPlaybackKey);
+            if (looping) {
+                // Half a quarter frame short of the loop point, clear of rounding in either series.
+                timeCodeLimit = hostTimeFor(passEnd - 0.5 / ORPPlayerTimeCode::kQuarterFramesPerSecond);
+            } else {
+                timeCodeLimit.reset();
+            }
             lastWalked = i;
 
             size_t firstEvent = 0;
@@ -247,29 +291,27 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
                 const rp::MIDITimeStamp h = hostTimeFor(t);
                 if (verbose) {
                     if (firstEventOfRun) {
-                        if (entryCueTime) {
-                            rp::MIDIPacketList start;
-                            start.add(h, { 0xF0, 0x7F, 0x7F, 0x06, 0x03, 0xF7 });
-                            const auto locate = ORPPlayerTimeCode::locateMessage(timeCodeStart);
-                            start.add(h, std::span<const uint8_t>(locate));
-                            start.add(h, { 0xFA });
-                            send(start);
-                        }
-                        timeCode.emplace(timeCodeStart, h, kHostTicksPerSecond);
+                        // The transport starts at the start position, which the first hit may follow.
+                        locate(hostTimeFor(std::min(passStart, t)), run, true);
                     }
-                    timeCode->sendUpTo(h + hostTicks(kTimeCodeLookAheadSeconds), send);
+                    sendTimeCodeUpTo(h + hostTicks(kTimeCodeLookAheadSeconds));
                 }
                 firstEventOfRun = false;
                 lastHostTime = h;
 
                 const ORPDrumPtr drum = event->drum();
-                if (!drum || (group && drum->groupName() != *group)) {
+                if (!drum) {
                     continue;
                 }
                 const float length = maxDuration(*list, e, i, bpmFactor_, looping, soundFor);
+                // Every group's file of an export ends with the longest sound of all groups, so
+                // that the stems of one export line up and are the same length.
                 lastSoundEnd = std::max(lastSoundEnd, t + static_cast<double>(length));
+                if (group && drum->groupName() != *group) {
+                    continue;
+                }
                 if (audioOn || (midiActive && !drum->hasMIDI())) {
-                    output.playSound(soundFor(drum), event->velocity(), length, static_cast<float>(t));
+                    output.playSound(soundFor(drum), event->velocity(), length, t);
                 }
                 if (midiActive && drum->hasMIDI()) {
                     const auto channel = static_cast<uint8_t>(drum->midiChannel() & 0x0F);
@@ -298,8 +340,7 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
 
         // End of the pass: let time pass (speaker) or write the file (file output) up to the end.
         const ORPPatternInstancePtr& last = (*list)[*lastWalked];
-        double endTime
-            = static_cast<double>(last->renderCueTime()) + last->pattern()->duration() / bpmFactor_;
+        double endTime = last->renderCueTime() + static_cast<double>(last->pattern()->duration()) / bpmFactor_;
         if (!looping && decay) {
             endTime = std::max(endTime, lastSoundEnd);
         }
@@ -310,16 +351,17 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
         if (state == Wait::Stopped) {
             break;
         }
-        output.playSound(nullptr, 0, 0, static_cast<float>(endTime));
+        output.playSound(nullptr, 0, 0, endTime);
         if (!looping) {
             finalEndTime = endTime;
             break;
         }
         performForRenderer([this, endTime] {
             if (renderingSemaphore_) {
-                scheduleInstancesRelativeToNow(static_cast<float>(endTime), true);
+                scheduleInstancesRelativeToNow(endTime, true);
             }
         });
+        loopPoint = endTime;
         if (!renderingSemaphore_) {
             break;
         }
@@ -328,7 +370,7 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
     // A live run that ends by itself lets its last sound finish before the stop that follows
     // empties the rings.
     if (finalEndTime && !exporting) {
-        while (renderingSemaphore_ && static_cast<double>(output.currentSeconds()) < *finalEndTime) {
+        while (renderingSemaphore_ && output.currentSeconds() < *finalEndTime) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }

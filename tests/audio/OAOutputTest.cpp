@@ -59,6 +59,32 @@ TEST_F(OAOutputTest, HitsAddUnclippedIntoPendingAudioAfterAGap)
     EXPECT_FLOAT_EQ(output->currentSeconds(), 200.0f / 44100.0f);
 }
 
+// After a day of running, times on the clock still resolve single frames: hits land on exactly the
+// frame asked for, whether between frames of a millisecond grid or on a bar-like round offset.
+TEST_F(OAOutputTest, ClockThatHasRunForADayStillPlacesHitsOnTheirFrames)
+{
+    auto output = ManualOutput::make();
+    const uint64_t day = 24ull * 3600 * 44100;
+    output->setTotalFramesRead(day);
+    EXPECT_EQ(output->currentSeconds(), 86400.0);
+    ASSERT_TRUE(output->setBufferDuration(0.2f));
+    auto click = makeSound("click.wav", { { 1.0f } });
+    const std::vector<uint64_t> offsets { 1, 7, 123, 2205, 3333, 4409 };
+    for (const uint64_t offset : offsets) {
+        const double at = output->currentSeconds() + static_cast<double>(offset) / 44100.0;
+        EXPECT_EQ(output->frameAtSeconds(at), day + offset);
+        ASSERT_TRUE(output->playSound(click, 1.0f, static_cast<float>(click->duration()), at));
+        EXPECT_EQ(output->cuedFrames.back(), day + offset);
+    }
+    const auto pulled = output->pull(4410);
+    std::vector<uint64_t> heard;
+    for (size_t f = 0; f < pulled[0].size(); ++f) {
+        if (pulled[0][f] != 0.0f)
+            heard.push_back(f);
+    }
+    EXPECT_EQ(heard, offsets);
+}
+
 TEST_F(OAOutputTest, PanLawGainMonoAndExtraChannels)
 {
     auto output = ManualOutput::make();

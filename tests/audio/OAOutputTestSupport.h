@@ -77,6 +77,9 @@ public:
 
     void cueToFrame(uint64_t frame) override { cuedFrames.push_back(frame); }
 
+    // Moves the clock as if the output had been running that long.
+    using OAOutput::setTotalFramesRead;
+
     // Takes `frames` frames out of every channel; with `mixer`, the level is applied as well.
     std::vector<std::vector<float>> pull(uint32_t frames, bool mixer = false)
     {

@@ -175,6 +175,34 @@ TEST_F(PlayerExport, GroupFilesHoldOnlyTheirGroupForTheLengthOfTheBarsAndCancelL
     EXPECT_TRUE(std::filesystem::is_empty(dir / "cut"));
 }
 
+// With the final decay, every stem of one per-group export is as long as the longest sound of all
+// groups, read back from the files; a group without hits is silence of that length.
+TEST_F(PlayerExport, GroupFilesWithFinalDecayAllLastUntilTheLongestSoundEnds)
+{
+    const Click longClick { 66150, 0.5f }; // 1.5 s
+    const Click crashClick { 22050, 0.25f }; // 0.5 s
+    const Click snareClick { 300, 0.75f };
+    auto kick = drum("Kicks", "Kick", "default", longClick);
+    auto snare = drum("Snares", "Snare", "default", snareClick);
+    auto crash = drum("Cymbals", "Crash", "default", crashClick);
+    for (const auto& each : { kick, snare, crash, drum("Toms", "Tom", "default", snareClick) })
+        kit->addDrum(each);
+    // Sounds end at 0.007 s (snare), 2.25 s (crash) and 3 s (kick); the bars at 2 s.
+    const std::vector bars { makeBar(1.0f, { { snare, 0.0f } }), makeBar(1.0f, { { kick, 0.5f }, { crash, 0.75f } }) };
+
+    exportBars(bars, 1, floatWaveRequest(dir / "out" / "Song.wav"));
+    const size_t length = 132300;
+    for (const auto& [group, rings] : std::vector<std::pair<std::string, std::vector<Ring>>> {
+             { "Kicks", { { 66150, longClick } } }, { "Snares", { { 0, snareClick } } },
+             { "Cymbals", { { 77175, crashClick } } }, { "Toms", {} } }) {
+        const auto path = dir / "out" / ("Song (" + group + ").wav");
+        SF_INFO info {};
+        readChannels(path, &info);
+        EXPECT_EQ(info.frames, static_cast<sf_count_t>(length)) << group;
+        expectSameAudio(path, expectedAudio(length, rings));
+    }
+}
+
 TEST_F(PlayerExport, BadModeDismissedPanelAndUnwritableFileEndWithoutHarm)
 {
     const std::vector bars { makeBar(0.5f, { { makeClickDrum(dir, "G", "Drum", "default", 100), 0.0f } }) };

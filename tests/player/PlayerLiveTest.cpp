@@ -122,9 +122,10 @@ TEST_F(PlayerLive, VerboseRunLocatesStartsSendsTimeCodeAndStops)
     entry->setCueTime(3725.5f, 1);
     editor->bars = { ORPPatternInstance::initWithPattern(
         makeBar(0.5f, { { kick, 0.0f }, { kick, 0.5f } })->pattern(), entry) };
+    editor->bars[0]->setBarNumberInSong(1, 1, 3725.5f);
     playOnce();
 
-    // MMC Deferred Play, MMC Locate to the entry's cue time (1 h 2 min 5 s 15 frames), MIDI Start.
+    // MMC Deferred Play, MMC Locate to the bar's song time (1 h 2 min 5 s 15 frames), MIDI Start.
     const auto all = backend->deliveries(destination->uniqueID());
     ASSERT_GE(all.size(), 4u);
     EXPECT_EQ(all[0].bytes, (Bytes { 0xF0, 0x7F, 0x7F, 0x06, 0x03, 0xF7 }));
@@ -146,6 +147,62 @@ TEST_F(PlayerLive, VerboseRunLocatesStartsSendsTimeCodeAndStops)
     EXPECT_TRUE(std::any_of(system.begin(), system.end(), [](const auto& delivery) {
         return delivery.bytes == Bytes { 0xF0, 0x7F, 0x7F, 0x06, 0x01, 0xF7 };
     }));
+}
+
+// The transport locates to where playing starts (a bar's song time plus the start place, not its
+// playlist entry's cue time), and a loop wrap locates back to the loop's start and restarts the
+// quarter frames there; the previous series stops short of the loop point.
+TEST_F(PlayerLive, TimeCodeStartsWherePlayingStartsAndRelocatesAtTheLoop)
+{
+    defaults.store().setBool(true, RPLoopPlaybackKey);
+    auto kick = mappedDrum("Kick", 36);
+    auto entry = ORPSectionMarker::sectionMarker();
+    entry->setCueTime(4.8f, 1);
+    for (int bar = 0; bar < 2; ++bar) {
+        auto instance = ORPPatternInstance::initWithPattern(
+            makeBar(0.5f, { { kick, 0.0f }, { kick, 0.75f } })->pattern(), entry);
+        instance->setBarNumberInSong(static_cast<int16_t>(bar + 1), static_cast<int16_t>(bar + 1),
+            4.8f + 0.5f * static_cast<float>(bar));
+        editor->bars.push_back(instance);
+    }
+    editor->index = 1;
+    editor->place = 0.5f; // song time 5.3 + 0.25 = 5.55 s
+
+    player->startPlaybackOnceOnly(false);
+    const auto isLocate = [](const auto& delivery) { return delivery.bytes.size() == 13 && delivery.bytes[4] == 0x44; };
+    ASSERT_TRUE(rp::RunLoop::main().runUntil([&] {
+        const auto system = delivered(0xF0);
+        return std::count_if(system.begin(), system.end(), isLocate) >= 2;
+    }, 5));
+    player->stopAndReset();
+    ASSERT_TRUE(backend->waitUntilSent(5.0));
+
+    std::vector<rp::LoopbackMIDIBackend::Delivery> locates;
+    for (const auto& delivery : delivered(0xF0)) {
+        if (isLocate(delivery))
+            locates.push_back(delivery);
+    }
+    ASSERT_GE(locates.size(), 2u);
+    EXPECT_EQ(locates[0].bytes, (Bytes { 0xF0, 0x7F, 0x7F, 0x06, 0x44, 0x06, 0x01, 0, 0, 5, 16, 0x00, 0xF7 }));
+    EXPECT_EQ(locates[1].bytes, (Bytes { 0xF0, 0x7F, 0x7F, 0x06, 0x44, 0x06, 0x01, 0, 0, 4, 24, 0x00, 0xF7 }));
+    // The wrap comes after the remaining half of the start bar.
+    EXPECT_NEAR(seconds(locates[0].stamp, locates[1].stamp), 0.25, 1e-6);
+
+    const auto frames = delivered(0xF1);
+    const auto wrap = std::find_if(
+        frames.begin(), frames.end(), [&](const auto& delivery) { return delivery.stamp >= locates[1].stamp; });
+    // Before the wrap: from the start, 1/120 s apart, 5 s 16 frames.
+    ASSERT_GE(wrap - frames.begin(), 2);
+    EXPECT_EQ(frames[0].stamp, locates[0].stamp);
+    EXPECT_EQ(frames[0].bytes, (Bytes { 0xF1, 0x00 })); // frames low nibble of 16
+    EXPECT_EQ(frames[1].bytes, (Bytes { 0xF1, 0x11 })); // frames high nibble
+    EXPECT_EQ(wrap - frames.begin(), 30); // 0.25 s of quarter frames, none at or past the loop point
+    // After it: piece 0 again, at the loop point, counting from 4 s 24 frames.
+    ASSERT_GE(frames.end() - wrap, 3);
+    EXPECT_EQ(wrap[0].stamp, locates[1].stamp);
+    EXPECT_EQ(wrap[0].bytes, (Bytes { 0xF1, 0x08 }));
+    EXPECT_EQ(wrap[1].bytes, (Bytes { 0xF1, 0x11 }));
+    EXPECT_EQ(wrap[2].bytes, (Bytes { 0xF1, 0x24 }));
 }
 
 TEST_F(PlayerLive, MutedAudioStillPlaysDrumsWithoutMIDIAndOfflineOutputSendsNothing)
