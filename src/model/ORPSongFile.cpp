@@ -291,20 +291,44 @@ ORPSectionMarkerPtr ORPSectionMarker::initWithCoder(rp::KeyedUnarchiver& coder)
 
 // ---- ORPSong -----------------------------------------------------------------------------------
 
+void ORPSong::encodeKitReference(rp::KeyedArchiver& coder) const
+{
+    // Bytes read from the file stand for the kit only while they still name its location.
+    const auto stillNamesKit = [this](const std::optional<std::vector<uint8_t>>& stored) {
+        return stored && rp::FileReference::pathStoredInBookmark(*stored) == drumKitURL_;
+    };
+    if (drumKitURL_.empty()) {
+        // References this program could not follow are kept for a reader that can.
+        if (storedKitAlias_)
+            coder.encodeData(*storedKitAlias_, "ORPS_drumKitAlias");
+        if (storedKitBookmark_)
+            coder.encodeData(*storedKitBookmark_, "ORPS_drumKitBookmark");
+        return;
+    }
+    if (auto alias = rp::FileReference::aliasRecordData(drumKitURL_))
+        coder.encodeData(*alias, "ORPS_drumKitAlias");
+    else if (stillNamesKit(storedKitAlias_))
+        coder.encodeData(*storedKitAlias_, "ORPS_drumKitAlias");
+    rp::Error error;
+    if (auto bookmark = rp::FileReference::bookmarkData(drumKitURL_, &error)) {
+        coder.encodeData(*bookmark, "ORPS_drumKitBookmark");
+        return;
+    }
+    // The kit is not on disk now (another machine, a drive that is away): keep what the file
+    // had, or at least the path, so that the song finds its kit again once it is back.
+    rp::logf("ORPSong failed to create bookmark for %s: %s; keeping its %s", drumKitURL_.c_str(),
+        error.text().c_str(), stillNamesKit(storedKitBookmark_) ? "stored bookmark" : "path");
+    if (stillNamesKit(storedKitBookmark_))
+        coder.encodeData(*storedKitBookmark_, "ORPS_drumKitBookmark");
+    else if (auto pathOnly = rp::FileReference::pathOnlyBookmarkData(drumKitURL_))
+        coder.encodeData(*pathOnly, "ORPS_drumKitBookmark");
+}
+
 void ORPSong::encodeWithCoder(rp::KeyedArchiver& coder) const
 {
     coder.encodeString(songName_, "ORPS_songName");
     coder.encodeString(songNotes_, "ORPS_songNotes");
-    if (!drumKitURL_.empty()) {
-        if (auto alias = rp::FileReference::aliasRecordData(drumKitURL_))
-            coder.encodeData(*alias, "ORPS_drumKitAlias");
-        rp::Error error;
-        if (auto bookmark = rp::FileReference::bookmarkData(drumKitURL_, &error))
-            coder.encodeData(*bookmark, "ORPS_drumKitBookmark");
-        else
-            rp::logf(
-                "ORPSong failed to create bookmark for %s: %s", drumKitURL_.c_str(), error.text().c_str());
-    }
+    encodeKitReference(coder);
     coder.encodeArrayOfObjects(std::vector<rp::ArchiveObjectPtr>(sectionList_.begin(), sectionList_.end()),
         "ORPS_sectionList", true);
     coder.encodeArrayOfObjects(
@@ -374,7 +398,9 @@ ORPSongPtr ORPSong::initWithCoder(rp::KeyedUnarchiver& coder)
     song->songName_ = coder.decodeStringForKey("ORPS_songName").value_or(std::string());
     song->songNotes_ = coder.decodeStringForKey("ORPS_songNotes").value_or(std::string());
     std::optional<std::filesystem::path> kitURL;
-    if (auto bookmark = coder.decodeDataForKey("ORPS_drumKitBookmark")) {
+    song->storedKitBookmark_ = coder.decodeDataForKey("ORPS_drumKitBookmark");
+    song->storedKitAlias_ = coder.decodeDataForKey("ORPS_drumKitAlias");
+    if (const auto& bookmark = song->storedKitBookmark_) {
         rp::Error error;
         kitURL = rp::FileReference::resolve(*bookmark, nullptr, &error);
         if (!kitURL) {
@@ -383,7 +409,7 @@ ORPSongPtr ORPSong::initWithCoder(rp::KeyedUnarchiver& coder)
         }
     }
     if (!kitURL) {
-        if (auto alias = coder.decodeDataForKey("ORPS_drumKitAlias")) {
+        if (const auto& alias = song->storedKitAlias_) {
             kitURL = rp::FileReference::pathFromAliasRecordData(*alias);
             if (!kitURL)
                 rp::logf("ORPSong failed to resolve alias record: %s", "no path in the alias record");
@@ -420,6 +446,7 @@ ORPSongPtr ORPSong::initWithTypedStream(rp::TypedStreamDecoder& decoder)
         auto data = std::dynamic_pointer_cast<rp::ArchivedData>(object);
         if (!data)
             decoder.failWithError("unexpected class " + object->archiveClassName() + " for the kit alias");
+        song->storedKitAlias_ = data->bytes;
         if (auto path = rp::FileReference::pathFromAliasRecordData(data->bytes))
             song->drumKitURL_ = *path;
         else

@@ -349,3 +349,78 @@ TEST_F(ORPSongFileTest, OlderSequentialSongsOfEveryVersionImport)
 }
 
 } // namespace
+
+namespace {
+
+// Saves `song` to `file` and reads it back.
+ORPSongPtr savedAndRead(const ORPSong& song, const std::filesystem::path& file)
+{
+    rp::Error error;
+    EXPECT_TRUE(song.writeToFile(file, &error)) << error.text();
+    auto back = ORPSong::songFromURL(file, &error);
+    EXPECT_TRUE(back) << error.text();
+    return back;
+}
+
+} // namespace
+
+// A kit that is not on disk while the song is saved (another machine, a drive that is away) stays
+// the song's kit: the reference read from the file is written back, or at least its path.
+TEST_F(ORPSongFileTest, SavingWhileTheKitIsAwayKeepsTheKitReference)
+{
+    rp::LogCapture quiet;
+    const auto kit = dir / "Away.rpkit";
+    std::filesystem::create_directory(kit);
+    auto song = ORPSong::song();
+    song->setDrumKit(nullptr, kit);
+    auto first = savedAndRead(*song, dir / "first.rpsong");
+    ASSERT_TRUE(first);
+
+    // The kit goes away (deeper than the search for moved files looks); saving twice more keeps
+    // its path and the bookmark read from the file.
+    const auto hidden = dir / "a" / "b" / "c" / "d";
+    std::filesystem::create_directories(hidden);
+    std::filesystem::rename(kit, hidden / "Away.rpkit");
+    auto second = ORPSong::songFromURL(dir / "first.rpsong", nullptr);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->drumKitURL(), kit);
+    auto third = savedAndRead(*second, dir / "second.rpsong");
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->drumKitURL(), kit);
+    third = savedAndRead(*third, dir / "third.rpsong");
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->drumKitURL(), kit);
+    // The kept bookmark still identifies the kit: moved back under a new name, it is found there.
+    std::filesystem::rename(hidden / "Away.rpkit", dir / "Renamed.rpkit");
+    auto found = ORPSong::songFromURL(dir / "third.rpsong", nullptr);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->drumKitURL(), dir / "Renamed.rpkit");
+    std::filesystem::remove(dir / "Renamed.rpkit");
+
+    // Older forms whose kit is elsewhere: an alias record only, and an old path string.
+    const auto aliased = dir / "Aliased.rpkit";
+    std::filesystem::create_directory(aliased);
+    auto alias = rp::FileReference::aliasRecordData(aliased);
+    ASSERT_TRUE(alias);
+    std::filesystem::remove(aliased);
+    rp::Error error;
+    auto aliasOnly = open(fileOf(std::make_shared<HandMade>("ORPSong",
+                              [&](rp::KeyedArchiver& c) { c.encodeData(*alias, "ORPS_drumKitAlias"); })),
+        &error);
+    ASSERT_TRUE(aliasOnly) << error.text();
+    auto older = open(olderSong({ .songVersion = 0, .patternVersion = 0 }), &error);
+    ASSERT_TRUE(older) << error.text();
+    for (const auto& [read, expected] :
+        { std::pair { aliasOnly, aliased }, std::pair { older, std::filesystem::path("/kits/Old.rpkit") } }) {
+        EXPECT_EQ(read->drumKitURL(), expected);
+        auto back = savedAndRead(*read, dir / "again.rpsong");
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->drumKitURL(), expected);
+    }
+
+    // Another location given to the song replaces what the file had, even when it is away too.
+    older->setDrumKit(nullptr, dir / "Chosen.rpkit");
+    auto chosen = savedAndRead(*older, dir / "chosen.rpsong");
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->drumKitURL(), dir / "Chosen.rpkit");
+}
