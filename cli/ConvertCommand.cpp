@@ -5,6 +5,7 @@
 #include "foundation/Error.h"
 #include "model/ORPSong.h"
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -30,6 +31,11 @@ int runConvert(const ConvertOptions& options)
         std::cerr << "rattlepan-cli: could not write " << options.output << ": " << error.description << '\n';
         return 1;
     }
+    // The kit is not needed to convert; the song keeps its location for when the kit is there.
+    std::error_code missing;
+    if (!song->drumKitURL().empty() && !std::filesystem::exists(song->drumKitURL(), missing))
+        std::cerr << "rattlepan-cli: the song's kit " << song->drumKitURL().string()
+                  << " is not on this computer; its location is kept\n";
     std::cout << "wrote " << options.output << ": " << song->sectionList().size() << " sections, "
               << song->totalBars() << " bars\n";
     return 0;

@@ -97,7 +97,9 @@ uint32_t channelCount(int64_t stored)
 
 void OASound::encodeWithCoder(rp::KeyedArchiver& coder) const
 {
-    coder.encodeInt64(static_cast<int64_t>(frames()), "OAS_frames");
+    // The source's whole length: the reader trims it by the offset and count stored below, so
+    // storing the trimmed length would shorten a sound whose file is away on every save.
+    coder.encodeInt64(static_cast<int64_t>(sourceLengthFrames_), "OAS_frames");
     coder.encodeFloat(sampleRate(), "OAS_sampleRate");
     coder.encodeInt64(channels(), "OAS_channels");
     coder.encodeInt64(legacySndfileFormat_, "OAS_sfFormat");
@@ -108,7 +110,12 @@ void OASound::encodeWithCoder(rp::KeyedArchiver& coder) const
         if (auto alias = rp::FileReference::aliasRecordData(*soundFileURL_)) {
             coder.encodeData(*alias, "OAS_fileAlias");
         }
-        if (auto bookmark = rp::FileReference::bookmarkData(*soundFileURL_)) {
+        // A linked file that is away now keeps at least its path, so the link survives the save.
+        auto bookmark = rp::FileReference::bookmarkData(*soundFileURL_);
+        if (!bookmark) {
+            bookmark = rp::FileReference::pathOnlyBookmarkData(*soundFileURL_);
+        }
+        if (bookmark) {
             coder.encodeData(*bookmark, "OAS_fileBookmark");
         }
     }

@@ -360,6 +360,26 @@ std::optional<std::vector<uint8_t>> FileReference::bookmarkData(
     return out;
 }
 
+std::optional<std::vector<uint8_t>> FileReference::pathOnlyBookmarkData(const fs::path& path)
+{
+    if (path.empty())
+        return std::nullopt;
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec).lexically_normal();
+    if (ec)
+        return std::nullopt;
+    std::string text = absolute.string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    std::vector<uint8_t> out(kMagic, kMagic + 4);
+    out.push_back(kFormatVersion);
+    putRecord(out, TagPath, text.data(), text.size());
+    // Only bytes our reader accepts: the same limits as for a reference read from a file.
+    if (!parseOurs(out))
+        return std::nullopt;
+    return out;
+}
+
 std::optional<fs::path> FileReference::resolve(
     std::span<const uint8_t> bytes, bool* isStale, Error* error, const fs::path& relativeTo)
 {

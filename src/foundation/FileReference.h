@@ -48,6 +48,12 @@ public:
     static std::optional<std::vector<uint8_t>> bookmarkData(const std::filesystem::path& path,
         Error* error = nullptr, const std::filesystem::path& relativeTo = {});
 
+    // Bytes in our format that record only an absolute path, for a file that is not there now (on
+    // another machine, on a drive that is away): resolving them answers the path when something
+    // exists there, else fails, and pathStoredInBookmark() gives the path. None for a path that is
+    // empty, not absolute after making it so, or longer than PATH_MAX.
+    static std::optional<std::vector<uint8_t>> pathOnlyBookmarkData(const std::filesystem::path& path);
+
     static std::optional<std::filesystem::path> resolve(std::span<const uint8_t> bytes,
         bool* isStale = nullptr, Error* error = nullptr, const std::filesystem::path& relativeTo = {});
 

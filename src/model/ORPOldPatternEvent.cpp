@@ -4,15 +4,16 @@
 #include "archive/TypedStreamDecoder.h"
 #include "foundation/Localization.h"
 #include "foundation/Logger.h"
+#include "model/ORPPositionalValues.h"
 
 #include <cmath>
 
 namespace {
 
 // A name slot of an old event holds a string, or in some files the drum itself.
-void readNameObject(rp::TypedStreamDecoder& decoder, ORPOldPatternEvent::Slot& slot, bool isType)
+template <class Values> void readNameObject(Values& values, ORPOldPatternEvent::Slot& slot, bool isType)
 {
-    rp::ArchiveObjectPtr object = decoder.decodeObject();
+    rp::ArchiveObjectPtr object = values.object();
     if (!object)
         return;
     if (auto text = std::dynamic_pointer_cast<rp::ArchivedString>(object)) {
@@ -20,7 +21,17 @@ void readNameObject(rp::TypedStreamDecoder& decoder, ORPOldPatternEvent::Slot& s
     } else if (auto drum = std::dynamic_pointer_cast<ORPDrum>(object)) {
         slot.drum = drum;
     } else {
-        decoder.failWithError("unexpected class " + object->archiveClassName() + " in an old pattern event");
+        values.fail("unexpected class " + object->archiveClassName() + " in an old pattern event");
+    }
+}
+
+// Five times (type name, variant name, velocity).
+template <class Values> void readSlots(Values& values, std::array<ORPOldPatternEvent::Slot, 5>& slots)
+{
+    for (auto& slot : slots) {
+        readNameObject(values, slot, true);
+        readNameObject(values, slot, false);
+        slot.velocity = values.real();
     }
 }
 
@@ -69,18 +80,20 @@ std::shared_ptr<ORPOldPatternEvent> ORPOldPatternEvent::initWithTypedStream(rp::
             decoder.decodeNextValue();
         return event;
     }
-    for (auto& slot : event->slots_) {
-        readNameObject(decoder, slot, true);
-        readNameObject(decoder, slot, false);
-        slot.velocity = decoder.decodeFloat();
-    }
+    rp::TypedStreamPositionalValues values(decoder);
+    readSlots(values, event->slots_);
     return event;
 }
 
-std::shared_ptr<ORPOldPatternEvent> ORPOldPatternEvent::initWithCoder(rp::KeyedUnarchiver&)
+std::shared_ptr<ORPOldPatternEvent> ORPOldPatternEvent::initWithCoder(rp::KeyedUnarchiver& coder)
 {
-    // Keyed archives name the class but carry no hits we know how to read: an empty event.
-    return std::make_shared<ORPOldPatternEvent>();
+    // Keyed archives hold the old event's values under generic keys, in the sequential order.
+    auto event = std::make_shared<ORPOldPatternEvent>();
+    if (rp::KeyedPositionalValues::present(coder)) {
+        rp::KeyedPositionalValues values(coder);
+        readSlots(values, event->slots_);
+    }
+    return event;
 }
 
 ORPOldSectionMarker::ORPOldSectionMarker()

@@ -166,11 +166,22 @@ void ORPPattern::setBpm(float newBpm, float basis)
     bool basisChanged = basis != beatBasis();
     if (!basisChanged && newBpm == bpm())
         return;
-    float oldBpm = bpm();
-    float oldBasis = beatBasis();
-    registerUndo([oldBpm, oldBasis](ORPPattern& self) { self.setBpm(oldBpm, oldBasis); });
+    // The bar's beats counted in the new basis (the same sum as beats()).
+    const auto newBeats = static_cast<float>(
+        static_cast<double>(timeSignatureTop()) * basis / static_cast<double>(timeSignatureBottom()));
+    restoreTempo(static_cast<float>(static_cast<double>(newBeats) * 60.0 / newBpm), basis);
+}
+
+void ORPPattern::restoreTempo(float exactDuration, float basis)
+{
+    // The inverse restores the exact duration: a tempo rounded to whole beats a minute would not
+    // bring back a bar of, say, 2.1 s.
+    const float oldDuration = duration();
+    const float oldBasis = beatBasis();
+    registerUndo([oldDuration, oldBasis](ORPPattern& self) { self.restoreTempo(oldDuration, oldBasis); });
+    const bool basisChanged = basis != oldBasis;
     beatBasis_ = basis;
-    duration_ = static_cast<float>(static_cast<double>(beats()) * 60.0 / newBpm);
+    duration_ = exactDuration;
     if (basisChanged)
         post(ORPPatternGeometryChangedNotification, {}, false);
     else

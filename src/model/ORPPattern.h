@@ -102,6 +102,9 @@ public:
 
 private:
     void registerUndo(std::function<void(ORPPattern&)> inverse);
+    // Stores the duration and basis as given, registering the exact old ones as the inverse, and
+    // announces the change as setBpm does.
+    void restoreTempo(float exactDuration, float basis);
     // addEventWithDrum, re-using `reuse` (when given and not in the list) as the new event, so that
     // undo steps recorded against a removed event still find it after it is re-added.
     ORPEventPtr addEvent(const ORPDrumPtr& drum, float velocity, float place, const ORPEventPtr& reuse);
@@ -110,7 +113,9 @@ private:
     {
         events_.store(std::make_shared<const EventList>(std::move(events)));
     }
-    void decodeLegacyVersion1(rp::TypedStreamDecoder& decoder);
+    // The version-1 body (top, bottom, legacy basis code, tempo, then events at positions of 24 a
+    // written beat up to 65535), from a typed stream or from a keyed archive's generic keys.
+    template <class Values> void decodeVersion1Body(Values& values);
 
     std::atomic<int16_t> tsTop_ { 4 };
     std::atomic<int16_t> tsBottom_ { 4 };

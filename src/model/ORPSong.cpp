@@ -166,6 +166,10 @@ void ORPSong::setDrumKit(std::shared_ptr<ORPDrumKit> kit, const std::filesystem:
 {
     // Security-scoped access does not exist here; the kit and its location are simply stored.
     drumKit_ = std::move(kit);
+    if (url != drumKitURL_) {
+        storedKitBookmark_.reset();
+        storedKitAlias_.reset();
+    }
     drumKitURL_ = url;
 }
 

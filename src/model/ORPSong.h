@@ -114,6 +114,8 @@ private:
     void observe(const void* object);
     void postAttributesChanged();
     void sectionMarkersChanged();
+    // ORPS_drumKitAlias and ORPS_drumKitBookmark for the kit location, fresh when the kit is there.
+    void encodeKitReference(rp::KeyedArchiver& coder) const;
 
     std::string songName_;
     std::string songNotes_;
@@ -125,4 +127,8 @@ private:
     std::weak_ptr<ORPSongDocument> document_;
     std::shared_ptr<ORPDrumKit> drumKit_;
     std::filesystem::path drumKitURL_;
+    // The kit reference bytes read from the song file, written back unchanged while the kit is not
+    // on disk (fresh bytes need the file); dropped when the song is given another kit location.
+    std::optional<std::vector<uint8_t>> storedKitBookmark_;
+    std::optional<std::vector<uint8_t>> storedKitAlias_;
 };

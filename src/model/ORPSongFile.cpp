@@ -16,6 +16,7 @@
 #include "kit/ORPUserDefaults.h"
 #include "model/ORPOldPatternEvent.h"
 #include "model/ORPPatternInstance.h"
+#include "model/ORPPositionalValues.h"
 #include "model/ORPSong.h"
 
 #include <algorithm>
@@ -112,6 +113,13 @@ ORPPatternPtr ORPPattern::initWithCoder(rp::KeyedUnarchiver& coder)
 {
     auto result = pattern();
     int64_t top = coder.decodeInt64ForKey("ORPP_tsTop");
+    if (top == 0 && rp::KeyedPositionalValues::present(coder)) {
+        // No keyed time signature: the bar was archived in the version-1 form, value by value.
+        rp::KeyedPositionalValues values(coder);
+        result->decodeVersion1Body(values);
+        result->repairDecodedValues();
+        return result;
+    }
     int64_t bottom = coder.decodeInt64ForKey("ORPP_tsBottom");
     // Out-of-range values become 0 here, which the repair below replaces.
     result->tsTop_ = top >= 1 && top <= INT16_MAX ? static_cast<int16_t>(top) : 0;
@@ -189,18 +197,45 @@ void ORPPattern::importLegacyPatternEvent(const ORPOldPatternEvent& event, float
 
 namespace {
 
-std::shared_ptr<ORPOldPatternEvent> oldEventFrom(
-    rp::TypedStreamDecoder& decoder, const rp::ArchiveObjectPtr& object)
+template <class Values>
+std::shared_ptr<ORPOldPatternEvent> oldEventFrom(Values& values, const rp::ArchiveObjectPtr& object)
 {
     if (!object)
         return nullptr;
     auto event = std::dynamic_pointer_cast<ORPOldPatternEvent>(object);
     if (!event)
-        decoder.failWithError("unexpected class " + object->archiveClassName() + " in an old pattern");
+        values.fail("unexpected class " + object->archiveClassName() + " in an old pattern");
     return event;
 }
 
 } // namespace
+
+template <class Values> void ORPPattern::decodeVersion1Body(Values& values)
+{
+    const int16_t top = clampToInt16(values.integer('s'));
+    const int16_t bottom = clampToInt16(values.integer('s'));
+    tsTop_ = top;
+    tsBottom_ = bottom;
+    const int64_t code = values.integer('s');
+    const double tempo = values.real();
+    const float basis = beatBasisForLegacyCode(code).value_or(4.0f);
+    beatBasis_ = basis;
+    // Unusable values (a zero bottom or tempo) give a duration the repair replaces.
+    duration_ = static_cast<float>(top * static_cast<double>(basis) / bottom * 60.0 / tempo);
+    const int64_t positionsInBar = int64_t { top } * 24;
+    // Each turn reads at least one value, so a keyed archive, whose values run out, ends the loop.
+    while (!values.exhausted()) {
+        const int64_t position = values.integer('S');
+        if (position == 65535)
+            return;
+        if (position >= positionsInBar)
+            continue;
+        if (auto old = oldEventFrom(values, values.object()))
+            importLegacyPatternEvent(*old,
+                static_cast<float>(static_cast<double>(position) / static_cast<double>(positionsInBar)));
+    }
+    rp::logf("ORPPattern: the bar's event list has no end marker");
+}
 
 ORPPatternPtr ORPPattern::initWithTypedStream(rp::TypedStreamDecoder& decoder)
 {
@@ -212,11 +247,14 @@ ORPPatternPtr ORPPattern::initWithTypedStream(rp::TypedStreamDecoder& decoder)
             decoder.decodeNextValue();
         return result;
     }
-    int16_t top = clampToInt16(decoder.decodeInteger('s'));
-    int16_t bottom = clampToInt16(decoder.decodeInteger('s'));
-    result->tsTop_ = top;
-    result->tsBottom_ = bottom;
-    if (version == 0) {
+    rp::TypedStreamPositionalValues values(decoder);
+    if (version == 1) {
+        result->decodeVersion1Body(values);
+    } else {
+        int16_t top = clampToInt16(decoder.decodeInteger('s'));
+        int16_t bottom = clampToInt16(decoder.decodeInteger('s'));
+        result->tsTop_ = top;
+        result->tsBottom_ = bottom;
         decoder.decodeInteger('s');
         decoder.decodeInteger('s');
         double tempo = decoder.decodeFloat();
@@ -227,27 +265,10 @@ ORPPatternPtr ORPPattern::initWithTypedStream(rp::TypedStreamDecoder& decoder)
             // Hits go in before the repair, so a bar that repair changes keeps its events' places.
             const size_t count = list->items.size();
             for (size_t i = 0; i < count; ++i) {
-                if (auto old = oldEventFrom(decoder, list->items[i]))
+                if (auto old = oldEventFrom(values, list->items[i]))
                     result->importLegacyPatternEvent(
                         *old, static_cast<float>(static_cast<double>(i) / static_cast<double>(count)));
             }
-        }
-    } else {
-        int64_t code = decoder.decodeInteger('s');
-        double tempo = decoder.decodeFloat();
-        float basis = beatBasisForLegacyCode(code).value_or(4.0f);
-        result->beatBasis_ = basis;
-        result->duration_ = static_cast<float>(top * static_cast<double>(basis) / bottom * 60.0 / tempo);
-        const int64_t positionsInBar = int64_t { top } * 24;
-        for (;;) {
-            int64_t position = decoder.decodeInteger('S');
-            if (position == 65535)
-                break;
-            if (position >= positionsInBar)
-                continue;
-            if (auto old = oldEventFrom(decoder, decoder.decodeObject()))
-                result->importLegacyPatternEvent(*old,
-                    static_cast<float>(static_cast<double>(position) / static_cast<double>(positionsInBar)));
         }
     }
     result->repairDecodedValues();
@@ -294,20 +315,44 @@ ORPSectionMarkerPtr ORPSectionMarker::initWithCoder(rp::KeyedUnarchiver& coder)
 
 // ---- ORPSong -----------------------------------------------------------------------------------
 
+void ORPSong::encodeKitReference(rp::KeyedArchiver& coder) const
+{
+    // Bytes read from the file stand for the kit only while they still name its location.
+    const auto stillNamesKit = [this](const std::optional<std::vector<uint8_t>>& stored) {
+        return stored && rp::FileReference::pathStoredInBookmark(*stored) == drumKitURL_;
+    };
+    if (drumKitURL_.empty()) {
+        // References this program could not follow are kept for a reader that can.
+        if (storedKitAlias_)
+            coder.encodeData(*storedKitAlias_, "ORPS_drumKitAlias");
+        if (storedKitBookmark_)
+            coder.encodeData(*storedKitBookmark_, "ORPS_drumKitBookmark");
+        return;
+    }
+    if (auto alias = rp::FileReference::aliasRecordData(drumKitURL_))
+        coder.encodeData(*alias, "ORPS_drumKitAlias");
+    else if (stillNamesKit(storedKitAlias_))
+        coder.encodeData(*storedKitAlias_, "ORPS_drumKitAlias");
+    rp::Error error;
+    if (auto bookmark = rp::FileReference::bookmarkData(drumKitURL_, &error)) {
+        coder.encodeData(*bookmark, "ORPS_drumKitBookmark");
+        return;
+    }
+    // The kit is not on disk now (another machine, a drive that is away): keep what the file
+    // had, or at least the path, so that the song finds its kit again once it is back.
+    rp::logf("ORPSong failed to create bookmark for %s: %s; keeping its %s", drumKitURL_.c_str(),
+        error.text().c_str(), stillNamesKit(storedKitBookmark_) ? "stored bookmark" : "path");
+    if (stillNamesKit(storedKitBookmark_))
+        coder.encodeData(*storedKitBookmark_, "ORPS_drumKitBookmark");
+    else if (auto pathOnly = rp::FileReference::pathOnlyBookmarkData(drumKitURL_))
+        coder.encodeData(*pathOnly, "ORPS_drumKitBookmark");
+}
+
 void ORPSong::encodeWithCoder(rp::KeyedArchiver& coder) const
 {
     coder.encodeString(songName_, "ORPS_songName");
     coder.encodeString(songNotes_, "ORPS_songNotes");
-    if (!drumKitURL_.empty()) {
-        if (auto alias = rp::FileReference::aliasRecordData(drumKitURL_))
-            coder.encodeData(*alias, "ORPS_drumKitAlias");
-        rp::Error error;
-        if (auto bookmark = rp::FileReference::bookmarkData(drumKitURL_, &error))
-            coder.encodeData(*bookmark, "ORPS_drumKitBookmark");
-        else
-            rp::logf(
-                "ORPSong failed to create bookmark for %s: %s", drumKitURL_.c_str(), error.text().c_str());
-    }
+    encodeKitReference(coder);
     coder.encodeArrayOfObjects(std::vector<rp::ArchiveObjectPtr>(sectionList_.begin(), sectionList_.end()),
         "ORPS_sectionList", true);
     coder.encodeArrayOfObjects(
@@ -377,7 +422,9 @@ ORPSongPtr ORPSong::initWithCoder(rp::KeyedUnarchiver& coder)
     song->songName_ = coder.decodeStringForKey("ORPS_songName").value_or(std::string());
     song->songNotes_ = coder.decodeStringForKey("ORPS_songNotes").value_or(std::string());
     std::optional<std::filesystem::path> kitURL;
-    if (auto bookmark = coder.decodeDataForKey("ORPS_drumKitBookmark")) {
+    song->storedKitBookmark_ = coder.decodeDataForKey("ORPS_drumKitBookmark");
+    song->storedKitAlias_ = coder.decodeDataForKey("ORPS_drumKitAlias");
+    if (const auto& bookmark = song->storedKitBookmark_) {
         rp::Error error;
         kitURL = rp::FileReference::resolve(*bookmark, nullptr, &error);
         if (!kitURL) {
@@ -386,7 +433,7 @@ ORPSongPtr ORPSong::initWithCoder(rp::KeyedUnarchiver& coder)
         }
     }
     if (!kitURL) {
-        if (auto alias = coder.decodeDataForKey("ORPS_drumKitAlias")) {
+        if (const auto& alias = song->storedKitAlias_) {
             kitURL = rp::FileReference::pathFromAliasRecordData(*alias);
             if (!kitURL)
                 rp::logf("ORPSong failed to resolve alias record: %s", "no path in the alias record");
@@ -423,6 +470,7 @@ ORPSongPtr ORPSong::initWithTypedStream(rp::TypedStreamDecoder& decoder)
         auto data = std::dynamic_pointer_cast<rp::ArchivedData>(object);
         if (!data)
             decoder.failWithError("unexpected class " + object->archiveClassName() + " for the kit alias");
+        song->storedKitAlias_ = data->bytes;
         if (auto path = rp::FileReference::pathFromAliasRecordData(data->bytes))
             song->drumKitURL_ = *path;
         else

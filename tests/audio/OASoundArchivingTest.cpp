@@ -128,6 +128,42 @@ TEST_F(OASoundArchive, KeyedRoundTripFollowsTheMovedFileOrFallsBackToItsPath)
     EXPECT_FALSE(error.empty());
 }
 
+// A sound whose file is away keeps the length the archive gave it: load and save cycles must not
+// trim the stored length again each time (with and without a frame count).
+TEST_F(OASoundArchive, TrimmedLengthStaysStableWhileTheFileIsAway)
+{
+    TempDir dir;
+    rp::test::writeSoundFile(
+        dir / "tom.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, std::vector<double>(2000, 0.5));
+    for (const uint64_t count : { uint64_t { 0 }, uint64_t { 500 }, uint64_t { 1995 } }) {
+        SCOPED_TRACE(testing::Message() << "frame count " << count);
+        auto sound = OASound::soundWithContentsOfURL(dir / "tom.wav");
+        sound->setFrameOffset(10);
+        sound->setFrameCount(count);
+        const uint64_t expected = sound->frames();
+        ASSERT_EQ(expected, count == 0 ? 1990u : std::min<uint64_t>(count, 1990));
+        auto archive = rp::KeyedArchiver::archivedDataWithRootObject(sound);
+        std::filesystem::rename(dir / "tom.wav", dir / "away.wav");
+        {
+            rp::LogCapture quiet; // the missing file is logged on every load
+            for (int cycle = 0; cycle < 3; ++cycle) {
+                std::string error;
+                auto restored = unarchive(archive, &error);
+                ASSERT_NE(restored, nullptr) << error;
+                EXPECT_EQ(restored->frames(), expected) << "cycle " << cycle;
+                EXPECT_EQ(restored->frameOffset(), 10u);
+                archive = rp::KeyedArchiver::archivedDataWithRootObject(restored);
+            }
+        }
+        // Back in place, the file's own length counts again.
+        std::filesystem::rename(dir / "away.wav", dir / "tom.wav");
+        auto found = unarchive(archive);
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->frames(), expected);
+        EXPECT_EQ(decoded(*found, 44100, 1).size(), expected);
+    }
+}
+
 TEST_F(OASoundArchive, PackedBlocksWithSignExtendedOffsetAndCount)
 {
     // An archive that carries the samples: 16-bit big-endian, with a negative offset and count

@@ -360,3 +360,161 @@ TEST_F(ORPSongFileTest, OlderSequentialSongsOfEveryVersionImport)
 }
 
 } // namespace
+
+namespace {
+
+// Saves `song` to `file` and reads it back.
+ORPSongPtr savedAndRead(const ORPSong& song, const std::filesystem::path& file)
+{
+    rp::Error error;
+    EXPECT_TRUE(song.writeToFile(file, &error)) << error.text();
+    auto back = ORPSong::songFromURL(file, &error);
+    EXPECT_TRUE(back) << error.text();
+    return back;
+}
+
+} // namespace
+
+// A kit that is not on disk while the song is saved (another machine, a drive that is away) stays
+// the song's kit: the reference read from the file is written back, or at least its path.
+TEST_F(ORPSongFileTest, SavingWhileTheKitIsAwayKeepsTheKitReference)
+{
+    rp::LogCapture quiet;
+    const auto kit = dir / "Away.rpkit";
+    std::filesystem::create_directory(kit);
+    auto song = ORPSong::song();
+    song->setDrumKit(nullptr, kit);
+    auto first = savedAndRead(*song, dir / "first.rpsong");
+    ASSERT_TRUE(first);
+
+    // The kit goes away (deeper than the search for moved files looks); saving twice more keeps
+    // its path and the bookmark read from the file.
+    const auto hidden = dir / "a" / "b" / "c" / "d";
+    std::filesystem::create_directories(hidden);
+    std::filesystem::rename(kit, hidden / "Away.rpkit");
+    auto second = ORPSong::songFromURL(dir / "first.rpsong", nullptr);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->drumKitURL(), kit);
+    auto third = savedAndRead(*second, dir / "second.rpsong");
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->drumKitURL(), kit);
+    third = savedAndRead(*third, dir / "third.rpsong");
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->drumKitURL(), kit);
+    // The kept bookmark still identifies the kit: moved back under a new name, it is found there.
+    std::filesystem::rename(hidden / "Away.rpkit", dir / "Renamed.rpkit");
+    auto found = ORPSong::songFromURL(dir / "third.rpsong", nullptr);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->drumKitURL(), dir / "Renamed.rpkit");
+    std::filesystem::remove(dir / "Renamed.rpkit");
+
+    // Older forms whose kit is elsewhere: an alias record only, and an old path string.
+    const auto aliased = dir / "Aliased.rpkit";
+    std::filesystem::create_directory(aliased);
+    auto alias = rp::FileReference::aliasRecordData(aliased);
+    ASSERT_TRUE(alias);
+    std::filesystem::remove(aliased);
+    rp::Error error;
+    auto aliasOnly = open(fileOf(std::make_shared<HandMade>("ORPSong",
+                              [&](rp::KeyedArchiver& c) { c.encodeData(*alias, "ORPS_drumKitAlias"); })),
+        &error);
+    ASSERT_TRUE(aliasOnly) << error.text();
+    auto older = open(olderSong({ .songVersion = 0, .patternVersion = 0 }), &error);
+    ASSERT_TRUE(older) << error.text();
+    for (const auto& [read, expected] :
+        { std::pair { aliasOnly, aliased }, std::pair { older, std::filesystem::path("/kits/Old.rpkit") } }) {
+        EXPECT_EQ(read->drumKitURL(), expected);
+        auto back = savedAndRead(*read, dir / "again.rpsong");
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->drumKitURL(), expected);
+    }
+
+    // Another location given to the song replaces what the file had, even when it is away too.
+    older->setDrumKit(nullptr, dir / "Chosen.rpkit");
+    auto chosen = savedAndRead(*older, dir / "chosen.rpsong");
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->drumKitURL(), dir / "Chosen.rpkit");
+}
+
+// Patterns in a keyed archive without ORPP_tsTop were archived in the version-1 form, value by
+// value under the generic keys "$0", "$1", ...: the same bar as the sequential version 1.
+TEST_F(ORPSongFileTest, KeyedPatternsWithoutTimeSignatureKeysReadTheVersionOneForm)
+{
+    auto oldEvent = [](std::vector<std::pair<std::string, std::string>> slots, float velocity) {
+        return std::make_shared<HandMade>("ORPPatternEvent", [=](rp::KeyedArchiver& c) {
+            int key = 0;
+            for (size_t slot = 0; slot < 5; ++slot) {
+                const bool used = slot < slots.size() && !slots[slot].first.empty();
+                for (const std::string& name :
+                    { used ? slots[slot].first : "", used ? slots[slot].second : "" }) {
+                    const std::string k = "$" + std::to_string(key++);
+                    if (!name.empty())
+                        c.encodeString(name, k);
+                }
+                c.encodeFloat(velocity, "$" + std::to_string(key++));
+            }
+        });
+    };
+    struct Case {
+        const char* name;
+        std::vector<int64_t> head; // top, bottom, legacy basis code
+        float tempo;
+        bool endMarker;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        { "6/8 in dotted quarters", { 6, 8, 45 }, 60, true,
+            "6|8 (60.00bpm, 2.00s);\n  0.00000 kick (0.50)\n  0.50000 Hi Hat (open) (0.50)\n"
+            "  0.50000 snare (0.50)\n" },
+        { "unknown basis code counts quarters", { 4, 4, 33 }, 120, true,
+            "4|4 (120.00bpm, 2.00s);\n  0.00000 kick (0.50)\n  0.50000 Hi Hat (open) (0.50)\n"
+            "  0.50000 snare (0.50)\n" },
+        { "no end marker keeps what was read", { 4, 4, 40 }, 120, false,
+            "4|4 (120.00bpm, 2.00s);\n  0.00000 kick (0.50)\n  0.50000 Hi Hat (open) (0.50)\n"
+            "  0.50000 snare (0.50)\n" },
+        { "zero tempo is repaired", { 4, 4, 40 }, 0, true,
+            "4|4 (120.00bpm, 2.00s);\n  0.00000 kick (0.50)\n  0.50000 Hi Hat (open) (0.50)\n"
+            "  0.50000 snare (0.50)\n" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto bar = std::make_shared<HandMade>("ORPPattern", [&](rp::KeyedArchiver& coder) {
+            int key = 0;
+            auto next = [&key] { return "$" + std::to_string(key++); };
+            for (int64_t value : c.head)
+                coder.encodeInt32(static_cast<int32_t>(value), next());
+            coder.encodeFloat(c.tempo, next());
+            const int16_t top = static_cast<int16_t>(c.head[0]);
+            // Hits at the downbeat and half-way; a position past the bar carries no event.
+            coder.encodeInt32(0, next());
+            coder.encodeObject(oldEvent({ { "kick", "default" } }, 0.5f), next());
+            coder.encodeInt32(top * 12, next());
+            coder.encodeObject(
+                oldEvent({ { "snare", "default" }, { "hi hat", "closed" }, { "Hi Hat", "open" } }, 0.5f),
+                next());
+            coder.encodeInt32(top * 24 + 3, next());
+            if (c.endMarker)
+                coder.encodeInt32(65535, next());
+        });
+        rp::LogCapture log;
+        auto decoded = decodedAs<ORPPattern>(bar);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->description(), c.expected);
+        EXPECT_EQ(log.contains("the bar's event list has no end marker"), !c.endMarker);
+    }
+
+    // A position that is no unsigned 16-bit number makes the archive unreadable.
+    std::string problem;
+    auto bad = rp::KeyedUnarchiver::unarchiveObjectWithData(
+        rp::KeyedArchiver::archivedDataWithRootObject(std::make_shared<HandMade>("ORPPattern",
+            [](rp::KeyedArchiver& c) {
+                c.encodeInt32(4, "$0");
+                c.encodeInt32(4, "$1");
+                c.encodeInt32(40, "$2");
+                c.encodeFloat(120, "$3");
+                c.encodeInt32(-5, "$4");
+            })),
+        &problem);
+    EXPECT_FALSE(bad);
+    EXPECT_NE(problem.find("does not fit"), std::string::npos) << problem;
+}

@@ -212,6 +212,37 @@ TEST(ORPSongUndo, EveryEditUndoesAndRedoesStepByStep)
         std::vector<size_t>({ 3, 6, 3 }));
 }
 
+// A tempo is shown rounded, but undo and redo bring back the exact bar length, including when the
+// beat basis changed with it.
+TEST(ORPSongUndo, TempoUndoRestoresTheExactDuration)
+{
+    SongFixture fixture;
+    auto pattern = fixture.song->sectionList()[0]->patterns()[0];
+    pattern->setBpm(120.0f * 2.0f / 2.1f, 4); // a 2.1 s bar, shown as 114 bpm
+    const float exact = pattern->duration();
+    ASSERT_FLOAT_EQ(exact, 2.1f);
+    struct Change {
+        float bpm;
+        float basis;
+    };
+    for (const Change change : { Change { 120, 4 }, Change { 90, 8 }, Change { 60, 4 } }) {
+        fixture.document->edit([&] { pattern->setBpm(change.bpm, change.basis); });
+        const float changed = pattern->duration();
+        const float changedBasis = pattern->beatBasis();
+        NotificationRecorder tempo(ORPPatternTempoChangedNotification, pattern.get());
+        NotificationRecorder geometry(ORPPatternGeometryChangedNotification, pattern.get());
+        fixture.document->undo.undo();
+        EXPECT_EQ(pattern->duration(), exact) << change.bpm;
+        EXPECT_EQ(pattern->beatBasis(), 4.0f);
+        EXPECT_EQ((change.basis == 4 ? tempo : geometry).count(), 1u);
+        fixture.document->undo.redo();
+        EXPECT_EQ(pattern->duration(), changed) << change.bpm;
+        EXPECT_EQ(pattern->beatBasis(), changedBasis);
+        fixture.document->undo.undo();
+        EXPECT_EQ(pattern->duration(), exact) << change.bpm;
+    }
+}
+
 TEST(ORPSong, SectionCopiesOwnAndObserveTheirOwnPatterns)
 {
     auto unplayed = sectionOf({ 120 });
