@@ -33,7 +33,8 @@ constexpr uintptr_t kLineBytes = 64;
 inline __attribute__((always_inline)) size_t leadIn(const void* destination, size_t count)
 {
     const uintptr_t misalignment = reinterpret_cast<uintptr_t>(destination) % kLineBytes;
-    const size_t lead = misalignment == 0 ? 0 : static_cast<size_t>((kLineBytes - misalignment) / sizeof(float));
+    const size_t lead
+        = misalignment == 0 ? 0 : static_cast<size_t>((kLineBytes - misalignment) / sizeof(float));
     return lead < count ? lead : count;
 }
 

@@ -21,13 +21,16 @@ struct SampleKernels {
     const char* name; // "sse2" (or "portable" off x86), "avx2", "avx512"
 
     // destination[i] += source[i] x gain. The ranges must not overlap.
-    void (*addScaled)(float* __restrict destination, const float* __restrict source, size_t count, float gain);
+    void (*addScaled)(
+        float* __restrict destination, const float* __restrict source, size_t count, float gain);
     // destination[i] = source[i] x gain. The ranges must not overlap.
-    void (*storeScaled)(float* __restrict destination, const float* __restrict source, size_t count, float gain);
+    void (*storeScaled)(
+        float* __restrict destination, const float* __restrict source, size_t count, float gain);
     // samples[i] x= gain.
     void (*scaleInPlace)(float* samples, size_t count, float gain);
     // destination[i] = float(source[i x stride]): one channel of interleaved doubles to floats.
-    void (*narrowToFloat)(float* __restrict destination, const double* __restrict source, size_t stride, size_t count);
+    void (*narrowToFloat)(
+        float* __restrict destination, const double* __restrict source, size_t stride, size_t count);
 };
 
 // The kernels in use. Chosen at start-up, before any audio thread exists; reading them afterwards is
