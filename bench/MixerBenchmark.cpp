@@ -1,9 +1,12 @@
 // rattlepan-bench mixer: mixing overlapping hits into the rings and draining them, against a plain
-// memcpy of the same number of floats in the same run.
+// memcpy of the same number of floats in the same run. `rattlepan-bench mixer VARIANT` (sse2, avx2,
+// avx512) runs the mixer with that variant of the sample kernels instead of the one chosen for this
+// CPU.
 
 #include "BenchmarkRegistry.h"
 #include "audio/OAOutput.h"
 #include "audio/OASound.h"
+#include "audio/SampleKernels.h"
 
 #include <chrono>
 #include <cstdio>
@@ -91,8 +94,19 @@ double timeCopying()
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int runMixer(const std::vector<std::string>&)
+int runMixer(const std::vector<std::string>& arguments)
 {
+    if (!arguments.empty()) {
+        rp::KernelVariant variant {};
+        if (!rp::kernelVariantNamed(arguments[0].c_str(), &variant)) {
+            std::cerr << "mixer: unknown kernel variant " << arguments[0] << "\n";
+            return 2;
+        }
+        if (!rp::selectSampleKernels(variant)) {
+            std::cerr << "mixer: this CPU cannot run the " << arguments[0] << " kernels\n";
+            return 2;
+        }
+    }
     const auto path = writeHit();
     if (path.empty()) {
         std::cerr << "mixer: cannot write the test sound\n";
@@ -117,6 +131,7 @@ int runMixer(const std::vector<std::string>&)
     const double samples = static_cast<double>(kHits) * kSoundFrames * 2;
     const double mixRate = samples / mixing;
     const double copyRate = samples / copying;
+    std::printf("mixer.variant: %s\n", rp::sampleKernels().name);
     std::printf("mixer.sample_adds_per_s: %.0f /s\n", mixRate);
     std::printf("baseline.memcpy_floats_per_s: %.0f /s\n", copyRate);
     std::printf("mixer.ratio: %.3f\n", mixRate / copyRate);

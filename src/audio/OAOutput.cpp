@@ -1,5 +1,7 @@
 #include "audio/OAOutput.h"
 
+#include "audio/SampleKernels.h"
+
 #include "foundation/Logger.h"
 
 #include <algorithm>
@@ -14,48 +16,6 @@ constexpr double kLeadSeconds = 0.05;
 // Error codes reported in log lines, in the numbering the audio-unit services use.
 constexpr int kFormatNotSupported = -10868;
 constexpr int kInvalidParameter = -10878;
-
-// The two inner loops of mixing. They work in fixed blocks of 8 samples so that the compiler turns
-// each block into vector instructions even at -O2; the remainder runs one sample at a time. The
-// arithmetic is one multiply and one add per sample, nothing else: exported files depend on it.
-void addScaled(float* __restrict destination, const float* __restrict source, size_t count, float gain)
-{
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        for (size_t k = 0; k < 8; ++k) {
-            destination[i + k] += source[i + k] * gain;
-        }
-    }
-    for (; i < count; ++i) {
-        destination[i] += source[i] * gain;
-    }
-}
-
-void storeScaled(float* __restrict destination, const float* __restrict source, size_t count, float gain)
-{
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        for (size_t k = 0; k < 8; ++k) {
-            destination[i + k] = source[i + k] * gain;
-        }
-    }
-    for (; i < count; ++i) {
-        destination[i] = source[i] * gain;
-    }
-}
-
-void scaleInPlace(float* samples, size_t count, float gain)
-{
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        for (size_t k = 0; k < 8; ++k) {
-            samples[i + k] *= gain;
-        }
-    }
-    for (; i < count; ++i) {
-        samples[i] *= gain;
-    }
-}
 
 // Seconds to a frame number: truncated, with a tolerance far below one frame so that a time meant
 // to fall on a frame (a bar start plus an offset, both rounded to doubles) is not truncated to the
@@ -228,7 +188,7 @@ bool OAOutput::playSound(const OASoundPtr& sound, float volume, float forSeconds
         const auto remaining = static_cast<size_t>(sourceEnd - source);
         const size_t mixed = std::min<size_t>(remaining, static_cast<size_t>(mixBytes / sizeof(float)));
         if (mixed > 0) {
-            addScaled(mixRegion, source, mixed, gain);
+            rp::sampleKernels().addScaled(mixRegion, source, mixed, gain);
             source += mixed;
         }
         const auto stored = static_cast<size_t>(sourceEnd - source);
@@ -237,7 +197,8 @@ bool OAOutput::playSound(const OASoundPtr& sound, float volume, float forSeconds
             std::memset(destination, 0, static_cast<size_t>(gapBytes));
         }
         if (stored > 0) {
-            storeScaled(reinterpret_cast<float*>(destination + gapBytes), source, stored, gain);
+            rp::sampleKernels().storeScaled(
+                reinterpret_cast<float*>(destination + gapBytes), source, stored, gain);
         }
         ring.didWriteLength(gapBytes + stored * sizeof(float));
     }
@@ -327,7 +288,8 @@ void OAOutput::renderMixer(uint32_t frames, AudioBufferList& bufferList)
     if (gain != 1.0f) {
         for (AudioBuffer& buffer : bufferList.mBuffers) {
             if (buffer.mData) {
-                scaleInPlace(static_cast<float*>(buffer.mData), buffer.mDataByteSize / sizeof(float), gain);
+                rp::sampleKernels().scaleInPlace(
+                    static_cast<float*>(buffer.mData), buffer.mDataByteSize / sizeof(float), gain);
             }
         }
     }
