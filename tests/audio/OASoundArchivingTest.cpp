@@ -143,7 +143,7 @@ TEST_F(OASoundArchive, TrimmedLengthStaysStableWhileTheFileIsAway)
         const uint64_t expected = sound->frames();
         ASSERT_EQ(expected, count == 0 ? 1990u : std::min<uint64_t>(count, 1990));
         auto archive = rp::KeyedArchiver::archivedDataWithRootObject(sound);
-        std::filesystem::rename(dir / "tom.wav", dir / "away.wav");
+        std::filesystem::remove(dir / "tom.wav"); // gone, not merely moved where a search finds it
         {
             rp::LogCapture quiet; // the missing file is logged on every load
             for (int cycle = 0; cycle < 3; ++cycle) {
@@ -156,7 +156,8 @@ TEST_F(OASoundArchive, TrimmedLengthStaysStableWhileTheFileIsAway)
             }
         }
         // Back in place, the file's own length counts again.
-        std::filesystem::rename(dir / "away.wav", dir / "tom.wav");
+        rp::test::writeSoundFile(
+            dir / "tom.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, std::vector<double>(2000, 0.5));
         auto found = unarchive(archive);
         ASSERT_NE(found, nullptr);
         EXPECT_EQ(found->frames(), expected);

@@ -2,6 +2,7 @@
 
 #include "support/TestSupport.h"
 
+#include <climits>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
@@ -177,6 +178,37 @@ TEST(FileReference, DeletedFilesFailTheSearchIsBoundedAndRelativePathsFindCopies
     r = resolve(snare, dir / "copy" / "Kit.rpkit");
     EXPECT_EQ(r.path, dir / "copy" / "Kit.rpkit" / "Sounds" / "snare.wav");
     EXPECT_TRUE(r.stale);
+}
+
+// A reference for a file that is not there: only its path, followed when something is there.
+TEST(FileReference, PathOnlyReferencesNameFilesThatAreAway)
+{
+    rp::test::TempDir dir;
+    const auto away = dir / "Kits" / "Studio.rpkit";
+    auto bytes = rp::FileReference::pathOnlyBookmarkData(away);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(rp::FileReference::formatOf(*bytes), rp::FileReference::Format::Ours);
+    EXPECT_EQ(rp::FileReference::pathStoredInBookmark(*bytes), away);
+    auto r = resolve(*bytes);
+    EXPECT_FALSE(r.path);
+    EXPECT_EQ(r.error.code, ENOENT);
+
+    // Once something is at the path it is taken, stale so that callers store a full reference;
+    // an unrelated file elsewhere is never searched for.
+    touch(dir / "Elsewhere" / "Studio.rpkit");
+    EXPECT_FALSE(resolve(*bytes).path);
+    touch(away);
+    r = resolve(*bytes);
+    EXPECT_EQ(r.path, away);
+    EXPECT_TRUE(r.stale);
+
+    // Relative paths are made absolute; nothing, or a path too long for any file system, gives none.
+    const auto relative = rp::FileReference::pathOnlyBookmarkData("Kits/../Kits/Studio.rpkit/");
+    ASSERT_TRUE(relative);
+    EXPECT_EQ(
+        rp::FileReference::pathStoredInBookmark(*relative), fs::current_path() / "Kits" / "Studio.rpkit");
+    EXPECT_FALSE(rp::FileReference::pathOnlyBookmarkData({}));
+    EXPECT_FALSE(rp::FileReference::pathOnlyBookmarkData("/" + std::string(PATH_MAX + 1, 'x')));
 }
 
 TEST(FileReference, ReadsThePathsOfPlatformBookmarksAndAliasRecords)

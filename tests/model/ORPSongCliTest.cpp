@@ -1,4 +1,5 @@
 #include "ModelTestSupport.h"
+#include "foundation/Error.h"
 #include "support/TestSupport.h"
 
 #include <fstream>
@@ -32,6 +33,22 @@ TEST(ORPSongCli, InfoAndConvert)
                   info["playlist"][0]["section"], info["playlist"][0]["numberOfTimes"], event["whenRatio"],
                   event["drum"]["typeName"], event["drum"]["midiNote"] }),
         nlohmann::json::parse(R"(["song", "Cli", 2, null, 0, 2, 0.5, "kick", 36])"));
+
+    // A song whose kit is on another machine keeps naming it after conversion, and says so.
+    const auto kit = dir / "Studio.rpkit";
+    std::filesystem::create_directory(kit);
+    song->setDrumKit(nullptr, kit);
+    ASSERT_TRUE(song->writeToFile(dir / "kit.rpsong"));
+    std::filesystem::remove(kit);
+    output.clear();
+    ASSERT_EQ(runCommand(cli + "convert " + (dir / "kit.rpsong").string() + " "
+                      + (dir / "kit2.rpsong").string() + " 2>&1",
+                  &output),
+        0);
+    EXPECT_NE(output.find("is not on this computer; its location is kept"), std::string::npos) << output;
+    output.clear();
+    ASSERT_EQ(runCommand(cli + "info --json " + (dir / "kit2.rpsong").string(), &output), 0);
+    EXPECT_EQ(nlohmann::json::parse(output)["kitURL"], rp::fileURLFromPath(kit.string())) << output;
 
     // A file that is no song: error 1000 as JSON, and convert writes nothing.
     std::ofstream(dir / "junk.rpsong") << "not a song at all";
