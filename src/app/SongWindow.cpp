@@ -1,0 +1,369 @@
+#include "app/SongWindow.h"
+
+#include "app/AppController.h"
+#include "app/UiProbe.h"
+#include "editor/OXWindowFrame.h"
+#include "editor/SongOverview.h"
+#include "foundation/Localization.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/UserDefaults.h"
+#include "kit/ORPDrumKit.h"
+#include "model/ORPSection.h"
+#include "widgets/BarOverviewView.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStyle>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace rp::app {
+
+namespace {
+
+QString qt(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+constexpr const char* kFrameAutosaveName = "Song Window";
+constexpr const char* kAutosavedFrameKey = "RPWindowFrame Song Window";
+
+OXRect toRect(const QRect& rect)
+{
+    return { rect.x(), rect.y(), rect.width(), rect.height() };
+}
+
+QRect toQRect(const OXRect& rect)
+{
+    return { rect.x, rect.y, rect.width, rect.height };
+}
+
+
+QTableWidget* makeTable(const QStringList& headings, const char* probeName)
+{
+    auto* table = new QTableWidget(0, static_cast<int>(headings.size()));
+    table->setHorizontalHeaderLabels(headings);
+    table->verticalHeader()->setVisible(false);
+    table->verticalHeader()->setDefaultSectionSize(22);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setAlternatingRowColors(true);
+    table->setProperty("probeName", probeName);
+    return table;
+}
+
+void fillRow(QTableWidget* table, int row, const QStringList& cells)
+{
+    for (int column = 0; column < cells.size(); ++column) {
+        auto* item = new QTableWidgetItem(cells[column]);
+        if (column > 0 && cells[column].toInt() != 0) {
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        table->setItem(row, column, item);
+    }
+}
+
+} // namespace
+
+SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* parent)
+    : QMainWindow(parent)
+    , document_(std::move(document))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setProperty("probeKind", "song");
+    buildLayout();
+    resize(980, 680);
+    if (auto* controller = AppController::shared()) {
+        controller->installMenus(this);
+    }
+
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(this, "", document_->song().get(), [this](const Notification& note) {
+        // A kit swap (or its undo) posts the song's attribute change too, which shows the kit's name.
+        if (note.name != ORPSongAttributesChangedNotification) {
+            refreshMetricsAndTables();
+        }
+        refreshMiscellaneousState();
+    });
+    center.addObserver(this, "", document_->undoManager(), [this](const Notification& note) {
+        if (note.name == UndoManager::WillUndoChangeNotification || note.name == UndoManager::WillRedoChangeNotification) {
+            commitEditing();
+        }
+        refreshTitle();
+    });
+    initializeUIEntirely();
+}
+
+SongWindow::~SongWindow()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+    if (document_) {
+        document_->undoManager()->removeAllActions();
+    }
+}
+
+void SongWindow::buildLayout()
+{
+    bars_ = new widgets::BarOverviewView;
+    barsScroll_ = new QScrollArea;
+    barsScroll_->setWidget(bars_);
+    barsScroll_->setWidgetResizable(true);
+    barsScroll_->setProperty("probeName", "patternEditor");
+
+    // The song's own fields, left of the tables.
+    auto* fields = new QWidget;
+    auto* form = new QFormLayout(fields);
+    songNameField_ = new QLineEdit;
+    songNameField_->setProperty("probeName", "songName");
+    songNameField_->setPlaceholderText(qt(localized("Song name")));
+    songNotesField_ = new QPlainTextEdit;
+    songNotesField_->setProperty("probeName", "songNotes");
+    songNotesField_->setTabChangesFocus(true);
+    songNotesField_->installEventFilter(this);
+    masterLevelSlider_ = new QSlider(Qt::Horizontal);
+    masterLevelSlider_->setRange(0, 100);
+    masterLevelSlider_->setProperty("probeName", "masterLevelSlider");
+    masterLevelText_ = new QLabel;
+    masterLevelText_->setProperty("probeName", "masterLevelText");
+    masterLevelText_->setMinimumWidth(40);
+    auto* level = new QHBoxLayout;
+    level->addWidget(masterLevelSlider_, 1);
+    level->addWidget(masterLevelText_);
+    durationText_ = new QLabel;
+    durationText_->setProperty("probeName", "durationText");
+    kitText_ = new QLabel;
+    kitText_->setProperty("probeName", "drumKitName");
+    kitText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(qt(localized("Name:")), songNameField_);
+    form->addRow(qt(localized("Notes:")), songNotesField_);
+    form->addRow(qt(localized("Level:")), level);
+    form->addRow(qt(localized("Kit:")), kitText_);
+    form->addRow(QString(), durationText_);
+
+    sectionsTable_ = makeTable({ qt(localized("Section")), qt(localized("Bars")) }, "sectionsTable");
+    layoutTable_ = makeTable(
+        { qt(localized("Playlist")), qt(localized("Section")), qt(localized("Repeats")) }, "layoutTable");
+
+    sectionsPlaylistSplitView_ = new QSplitter(Qt::Horizontal);
+    sectionsPlaylistSplitView_->addWidget(sectionsTable_);
+    sectionsPlaylistSplitView_->addWidget(layoutTable_);
+    sectionsTable_->setMinimumWidth(150);
+    layoutTable_->setMinimumWidth(300);
+
+    auto* lower = new QWidget;
+    auto* lowerLayout = new QHBoxLayout(lower);
+    lowerLayout->setContentsMargins(8, 4, 8, 8);
+    fields->setMinimumWidth(260);
+    fields->setMaximumWidth(380);
+    lowerLayout->addWidget(fields);
+    lowerLayout->addWidget(sectionsPlaylistSplitView_, 1);
+
+    // The editor takes every change of the window's height; the lower pane keeps its own.
+    mainSplitView_ = new QSplitter(Qt::Vertical);
+    mainSplitView_->addWidget(barsScroll_);
+    mainSplitView_->addWidget(lower);
+    mainSplitView_->setStretchFactor(0, 1);
+    mainSplitView_->setStretchFactor(1, 0);
+    mainSplitView_->setChildrenCollapsible(false);
+    barsScroll_->setMinimumHeight(120);
+    lower->setMinimumHeight(150);
+    mainSplitView_->setSizes({ 420, 220 });
+    setCentralWidget(mainSplitView_);
+
+    connect(songNameField_, &QLineEdit::editingFinished, this, &SongWindow::nameEdited);
+    connect(masterLevelSlider_, &QSlider::valueChanged, this, &SongWindow::levelMoved);
+}
+
+void SongWindow::initializeUIEntirely()
+{
+    refreshMetricsAndTables();
+    refreshMiscellaneousState();
+    refreshTitle();
+    layoutTable_->clearSelection();
+    layoutTable_->selectAll();
+}
+
+void SongWindow::refreshTitle()
+{
+    const auto& file = document_->fileURL();
+    setWindowTitle(qt(document_->displayName()) + QStringLiteral("[*]"));
+    setWindowFilePath(file ? QString::fromStdString(file->string()) : QString());
+    setProperty("probePath", file ? QString::fromStdString(file->string()) : QString());
+    setWindowModified(document_->isDocumentEdited());
+    if (auto* controller = AppController::shared()) {
+        controller->refreshMenus(this);
+    }
+    if (auto* probe = UiProbe::instance()) {
+        probe->scheduleWrite();
+    }
+}
+
+void SongWindow::refreshMiscellaneousState()
+{
+    const auto& song = *document_->song();
+    const QSignalBlocker block(masterLevelSlider_);
+    masterLevelSlider_->setValue(static_cast<int>(song.masterLevel() * 100.0f + 0.5f));
+    masterLevelText_->setText(qt(editor::SongOverview::masterLevelText(song.masterLevel())));
+    if (songNameField_->text() != qt(song.name())) {
+        songNameField_->setText(qt(song.name()));
+    }
+    if (songNotesField_->toPlainText() != qt(song.notes())) {
+        songNotesField_->setPlainText(qt(song.notes()));
+    }
+    const auto& kit = song.drumKit();
+    kitText_->setText(kit ? qt(song.drumKitURL().stem().string()) : qt(localized("No drum kit")));
+    kitText_->setToolTip(QString::fromStdString(song.drumKitURL().string()));
+    refreshTitle();
+}
+
+void SongWindow::refreshMetricsAndTables()
+{
+    const auto& song = *document_->song();
+    durationText_->setText(qt(editor::SongOverview::durationText(song)));
+
+    const auto sections = editor::SongOverview::sectionRows(song);
+    sectionsTable_->setRowCount(static_cast<int>(sections.size()));
+    for (size_t row = 0; row < sections.size(); ++row) {
+        fillRow(sectionsTable_, static_cast<int>(row), { qt(sections[row].name), QString::number(sections[row].bars) });
+    }
+    const auto entries = editor::SongOverview::playlistRows(song);
+    layoutTable_->setRowCount(static_cast<int>(entries.size()));
+    for (size_t row = 0; row < entries.size(); ++row) {
+        fillRow(layoutTable_, static_cast<int>(row),
+            { qt(entries[row].name), qt(entries[row].sectionName), QString::number(entries[row].repeats) });
+    }
+    bars_->setBars(editor::SongOverview::bars(song));
+    refreshTitle();
+}
+
+void SongWindow::nameEdited()
+{
+    document_->setName(songNameField_->text().toStdString());
+}
+
+void SongWindow::notesEdited()
+{
+    document_->setNotes(songNotesField_->toPlainText().toStdString());
+}
+
+void SongWindow::levelMoved(int value)
+{
+    document_->setMasterLevel(static_cast<float>(value) / 100.0f);
+}
+
+void SongWindow::commitEditing()
+{
+    nameEdited();
+    notesEdited();
+}
+
+bool SongWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == songNotesField_ && event->type() == QEvent::FocusOut) {
+        notesEdited();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void SongWindow::closeEvent(QCloseEvent* event)
+{
+    if (closingAccepted_) {
+        OXSavedFrame frame { toRect(geometry()), toRect(screen() ? screen()->geometry() : QRect()) };
+        UserDefaults::standard().setString(OXFrameString(frame), kAutosavedFrameKey);
+        event->accept();
+        return;
+    }
+    // The document controller decides (it may ask to save) and closes the window itself.
+    event->ignore();
+    emit closeRequested(this);
+}
+
+nlohmann::json SongWindow::probeEditor() const
+{
+    nlohmann::json bars = nlohmann::json::array();
+    const QPoint origin = bars_->mapToGlobal(QPoint(0, 0));
+    const auto& summaries = bars_->bars();
+    for (size_t i = 0; i < summaries.size(); ++i) {
+        const QRect rect = bars_->barRect(i).translated(origin);
+        bars.push_back({ { "index", i }, { "barNumber", summaries[i].barNumber },
+            { "rect", { rect.x(), rect.y(), rect.width(), rect.height() } }, { "meter", summaries[i].meter },
+            { "tempo", summaries[i].tempo }, { "title", summaries[i].entryTitle } });
+    }
+    return { { "window", UiProbe::windowId(this) }, { "origin", { origin.x(), origin.y() } }, { "bars", bars },
+        { "playing", false }, { "recording", false } };
+}
+
+void SongWindow::changeDrumKit()
+{
+    if (document_->changeDrumKit()) {
+        initializeUIEntirely();
+    }
+}
+
+} // namespace rp::app
+
+// --- Window frames ------------------------------------------------------------------------------
+
+namespace rp::app {
+
+void SongWindow::placeForFile()
+{
+    auto& defaults = UserDefaults::standard();
+    const QRect available = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+    std::optional<OXRect> fromAttribute;
+    if (const auto& file = document_->fileURL()) {
+        if (auto saved = OXWindowFrameAttribute::frameFromAttributeAtURL(*file, kFrameAutosaveName, defaults)) {
+            fromAttribute = OXConstrainFrameToScreen(saved->window, toRect(available));
+        }
+    }
+    std::optional<OXRect> autosaved;
+    if (auto text = defaults.stringForKey(kAutosavedFrameKey)) {
+        if (auto saved = OXParseFrameString(*text)) {
+            autosaved = OXConstrainFrameToScreen(saved->window, toRect(available));
+        }
+    }
+    std::vector<OXRect> others;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget != this && qobject_cast<SongWindow*>(widget) && widget->isVisible()) {
+            others.push_back(toRect(widget->geometry()));
+        }
+    }
+    // Without a window manager there is no title bar to measure; the style's height stands in.
+    int titleBar = frameGeometry().height() - geometry().height();
+    if (titleBar <= 0) {
+        titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    }
+    QRect current = geometry();
+    if (!fromAttribute && !autosaved) {
+        current.moveCenter(available.center());
+    }
+    setGeometry(toQRect(OXCascadeFromSavedFrame(fromAttribute, autosaved, toRect(current), titleBar, others)));
+}
+
+void SongWindow::saveFrameToFile()
+{
+    const auto& file = document_->fileURL();
+    if (!file) {
+        return;
+    }
+    OXSavedFrame frame;
+    frame.window = toRect(geometry());
+    frame.screen = toRect(screen() ? screen()->geometry() : QRect(0, 0, 0, 0));
+    auto& defaults = UserDefaults::standard();
+    OXWindowFrameAttribute::saveFrameToAttributeAtURL(*file, kFrameAutosaveName, frame, defaults);
+    defaults.setString(OXFrameString(frame), kAutosavedFrameKey);
+}
+
+} // namespace rp::app

@@ -1,0 +1,91 @@
+#pragma once
+
+// moc cannot parse the C++20 library headers the engine uses; it needs none of them.
+#ifndef Q_MOC_RUN
+#include "editor/SongDocument.h"
+#endif
+
+#include <QMainWindow>
+
+// moc cannot parse the C++20 library headers the engine uses; it needs none of them.
+#ifndef Q_MOC_RUN
+#include <nlohmann/json.hpp>
+#endif
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QSlider;
+class QSplitter;
+class QTableWidget;
+class QScrollArea;
+
+namespace rp::widgets {
+class BarOverviewView;
+}
+
+namespace rp::app {
+
+class MenuBar;
+
+// The window of one song: the pattern editor above, the song's name, notes and level beside the
+// sections and playlist tables below. Holds its document; refreshes from the song's notifications.
+class SongWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* parent = nullptr);
+    ~SongWindow() override;
+
+    const std::shared_ptr<editor::SongDocument>& document() const { return document_; }
+    // Re-reads everything from the song (after opening, reverting or a kit change).
+    void initializeUIEntirely();
+    // Title, modified mark and file path from the document.
+    void refreshTitle();
+    // Commits a name or notes field being edited, so saving sees what was typed.
+    void commitEditing();
+
+    // The frame this window takes for a file: its attribute (or the stored fallback), cascaded.
+    void placeForFile();
+    // Stores the frame in the file's attribute after a successful save.
+    void saveFrameToFile();
+
+    // The editor part of the UI probe: the bars as drawn, in screen pixels.
+    nlohmann::json probeEditor() const;
+    // Lets the user choose another kit for the song (undoable), or the first kit of a new song.
+    void changeDrumKit();
+
+signals:
+    void closeRequested(SongWindow* window);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildLayout();
+    void refreshMiscellaneousState();
+    void refreshMetricsAndTables();
+    void nameEdited();
+    void notesEdited();
+    void levelMoved(int value);
+
+    std::shared_ptr<editor::SongDocument> document_;
+    QSplitter* mainSplitView_ = nullptr;
+    QSplitter* sectionsPlaylistSplitView_ = nullptr;
+    widgets::BarOverviewView* bars_ = nullptr;
+    QScrollArea* barsScroll_ = nullptr;
+    QLineEdit* songNameField_ = nullptr;
+    QPlainTextEdit* songNotesField_ = nullptr;
+    QSlider* masterLevelSlider_ = nullptr;
+    QLabel* masterLevelText_ = nullptr;
+    QLabel* durationText_ = nullptr;
+    QLabel* kitText_ = nullptr;
+    QTableWidget* sectionsTable_ = nullptr;
+    QTableWidget* layoutTable_ = nullptr;
+    bool closingAccepted_ = false;
+    friend class DocumentController;
+};
+
+} // namespace rp::app

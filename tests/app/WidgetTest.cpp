@@ -1,0 +1,163 @@
+// Widgets under the offscreen platform: what the probe reports, how the bar overview lays bars
+// out and paints them, and that a sheet answers through its completion.
+
+#include "app/QtPrompt.h"
+#include "app/UiProbe.h"
+#include "support/TestSupport.h"
+#include "widgets/BarOverviewView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
+namespace rp::app {
+namespace {
+
+QApplication& application()
+{
+    static int argc = 1;
+    static char name[] = "rp_tests_app";
+    static char* argv[] = { name, nullptr };
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+TEST(UiProbe, DescribesWindowsControlsAndDialogs)
+{
+    test::TempDir folder;
+    const std::string path = (folder.path() / "probe.json").string();
+    qputenv("RATTLEPAN_UI_PROBE", QByteArray::fromStdString(path));
+    application();
+    UiProbe* probe = UiProbe::installIfRequested();
+    ASSERT_NE(probe, nullptr);
+
+    QMainWindow window;
+    window.setProperty("probeKind", "song");
+    window.setWindowTitle("Groove");
+    auto* field = new QLineEdit("Friday");
+    field->setProperty("probeName", "songName");
+    window.setCentralWidget(field);
+    window.show();
+    probe->addSection("editor", [] { return nlohmann::json { { "playing", false } }; });
+    ASSERT_TRUE(probe->writeNow());
+
+    std::ifstream in(path);
+    const auto json = nlohmann::json::parse(in);
+    EXPECT_EQ(json["pid"], QCoreApplication::applicationPid());
+    const auto& windows = json["windows"];
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0]["kind"], "song");
+    EXPECT_EQ(windows[0]["title"], "Groove");
+    const auto control = std::find_if(json["controls"].begin(), json["controls"].end(),
+        [](const auto& c) { return c["name"] == "songName"; });
+    ASSERT_NE(control, json["controls"].end());
+    EXPECT_EQ((*control)["kind"], "field");
+    EXPECT_EQ((*control)["text"], "Friday");
+    EXPECT_EQ((*control)["rect"][2], field->width());
+    EXPECT_EQ(json["editor"]["playing"], false);
+
+    QMessageBox box(QMessageBox::Warning, "Rattlepan", "Can't find drum kit 'X'");
+    box.setInformativeText("Please choose a drum kit to use for this song.");
+    box.addButton("Choose...", QMessageBox::ActionRole);
+    box.show();
+    ASSERT_TRUE(probe->writeNow());
+    std::ifstream again(path);
+    const auto withDialog = nlohmann::json::parse(again);
+    ASSERT_EQ(withDialog["dialogs"].size(), 1u);
+    EXPECT_EQ(withDialog["dialogs"][0]["kind"], "alert");
+    EXPECT_EQ(withDialog["dialogs"][0]["text"], "Can't find drum kit 'X'");
+    EXPECT_EQ(withDialog["dialogs"][0]["buttons"][0]["title"], "Choose...");
+    qunsetenv("RATTLEPAN_UI_PROBE");
+}
+
+TEST(BarOverviewView, WrapsBarsToTheWidthAndPaintsEachBar)
+{
+    application();
+    widgets::BarOverviewView view;
+    std::vector<editor::BarSummary> bars(9);
+    for (size_t i = 0; i < bars.size(); ++i) {
+        bars[i].barNumber = static_cast<int>(i) + 1;
+        bars[i].events = i * 4;
+        bars[i].meter = "4/4";
+        bars[i].meterChanges = i == 0;
+    }
+    bars[0].entryTitle = "Intro";
+    view.setBars(bars);
+    view.resize(4 * 150 + 24, 400);
+    // Four bars to a row at this width: bar 5 starts the second row.
+    EXPECT_EQ(view.barRect(4).left(), view.barRect(0).left());
+    EXPECT_GT(view.barRect(4).top(), view.barRect(3).top());
+    EXPECT_GE(view.minimumHeight(), view.barRect(8).bottom());
+
+    QImage image(view.size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    view.render(&image);
+    // The hit-density mark of a bar with hits is drawn in the highlight colour; an empty bar has none.
+    const QColor accent = view.palette().color(QPalette::Highlight);
+    auto hasAccent = [&](const QRect& cell) {
+        for (int x = cell.left(); x < cell.right(); ++x) {
+            for (int y = cell.top(); y < cell.bottom(); ++y) {
+                if (image.pixelColor(x, y) == accent) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(hasAccent(view.barRect(8)));
+    EXPECT_FALSE(hasAccent(view.barRect(0)));
+}
+
+TEST(QtPrompt, SheetAnswersThroughItsCompletionWithTheCheckBox)
+{
+    application();
+    QMainWindow window;
+    window.show();
+    QtPrompt prompt;
+    Prompt::Alert alert;
+    alert.title = "The drum kit has been modified.";
+    alert.buttons = { "OK", "Ignore" };
+    alert.suppression = Prompt::Suppression { "Do not show this message again", true };
+    std::optional<Prompt::AlertResult> answer;
+    prompt.beginSheet(alert, &window, [&](const Prompt::AlertResult& result) { answer = result; });
+    EXPECT_FALSE(answer.has_value()); // a sheet returns at once
+
+    auto* box = window.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    ASSERT_NE(box->checkBox(), nullptr);
+    box->checkBox()->setChecked(false);
+    QPushButton* ignore = nullptr;
+    for (auto* button : box->findChildren<QPushButton*>()) {
+        if (button->text() == "Ignore") {
+            ignore = button;
+        }
+    }
+    ASSERT_NE(ignore, nullptr);
+    ignore->click();
+    QTest::qWait(20);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->button, 1);
+    EXPECT_FALSE(answer->suppressionChecked);
+}
+
+} // namespace
+} // namespace rp::app
