@@ -1,0 +1,60 @@
+// rp-e2e-fixtures: makes the songs and kits the end-to-end tests open.
+//   rename-drum KIT OUT TYPE VARIANT NEW   a copy of KIT whose drum TYPE (VARIANT) is renamed NEW
+//   repoint SONG KIT OUT                   SONG saved as OUT, naming KIT as its kit
+
+#include "kit/ORPDrumKit.h"
+#include "model/ORPSong.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+int renameDrum(const std::string& kitPath, const std::string& out, const std::string& type,
+    const std::string& variant, const std::string& newVariant)
+{
+    rp::Error error;
+    auto kit = ORPDrumKit::drumKitFromURL(kitPath, false, &error);
+    if (!kit) {
+        std::fprintf(stderr, "cannot read %s: %s\n", kitPath.c_str(), error.description.c_str());
+        return 1;
+    }
+    auto drum = kit->drumWithTypeName(type, variant);
+    if (!drum) {
+        std::fprintf(stderr, "no drum %s (%s)\n", type.c_str(), variant.c_str());
+        return 1;
+    }
+    drum->setVariantName(newVariant);
+    kit->rebuildHierarchyFromDrums();
+    return kit->saveToPath(out) ? 0 : 1;
+}
+
+int repoint(const std::string& songPath, const std::string& kitPath, const std::string& out)
+{
+    ORPSong::setDefaultKitProvider({});
+    rp::Error error;
+    auto song = ORPSong::songFromURL(songPath, &error);
+    auto kit = ORPDrumKit::drumKitFromURL(kitPath, false, &error);
+    if (!song || !kit) {
+        std::fprintf(stderr, "cannot read: %s\n", error.description.c_str());
+        return 1;
+    }
+    song->setDrumKit(kit, kitPath);
+    return song->writeToFile(out, &error) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ORPSong::registerArchiveClasses();
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "rename-drum" && argc == 7) {
+        return renameDrum(argv[2], argv[3], argv[4], argv[5], argv[6]);
+    }
+    if (command == "repoint" && argc == 5) {
+        return repoint(argv[2], argv[3], argv[4]);
+    }
+    std::fprintf(stderr, "usage: rp-e2e-fixtures rename-drum KIT OUT TYPE VARIANT NEW | repoint SONG KIT OUT\n");
+    return 2;
+}
