@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is needed, then builds and runs the whole test suite:
-# a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer build, a ThreadSanitizer
+# a normal build (engine, interface logic, the Qt application with its widget and end-to-end tests under Xvfb), an AddressSanitizer + UndefinedBehaviorSanitizer build, a ThreadSanitizer
 # build of the threaded tests, and a short bounded run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,13 +15,14 @@ step "tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 step "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_SANITIZE=ON
+# The interface logic is Qt-free and runs here; the Qt views are not built again.
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_SANITIZE=ON -DRP_BUILD_GUI=OFF
 step "tests under ASan/UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 step "build (ThreadSanitizer)"
-scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_TSAN=ON
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_TSAN=ON -DRP_BUILD_GUI=OFF
 step "threaded tests under TSan"
 # Threaded test suites carry "Threads" in their name.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
@@ -29,5 +30,5 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 
 step "fuzz targets (bounded)"
 scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DRP_FUZZ=ON -DRP_BUILD_TESTS=OFF
+  -DCMAKE_CXX_COMPILER=clang++ -DRP_FUZZ=ON -DRP_BUILD_TESTS=OFF -DRP_BUILD_GUI=OFF
 fuzz/run-bounded build-fuzz "${RP_FUZZ_SECONDS:-20}"
