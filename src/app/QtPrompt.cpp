@@ -125,58 +125,57 @@ void QtPrompt::beginSheet(const Alert& alert, SheetWindow window, SheetCompletio
     box->open();
 }
 
-std::optional<std::filesystem::path> QtPrompt::chooseFolder(const Choice& choice)
+namespace {
+
+// A Qt file dialog for a choice, run modally; the chosen path or none.
+std::optional<std::filesystem::path> runFileDialog(const std::string& title, const std::string& message,
+    const std::string& prompt, const std::filesystem::path& start, const std::function<void(QFileDialog&)>& setUp)
 {
-    QFileDialog dialog(nullptr, qt(choice.title.empty() ? choice.message : choice.title), qt(choice.startDirectory.string()));
+    QFileDialog dialog(nullptr, qt(title.empty() ? message : title), qt(start.string()));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    if (!choice.prompt.empty()) {
-        dialog.setLabelText(QFileDialog::Accept, qt(choice.prompt));
+    setUp(dialog);
+    if (!prompt.empty()) {
+        dialog.setLabelText(QFileDialog::Accept, qt(prompt));
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     return std::filesystem::path(dialog.selectedFiles().front().toStdString());
+}
+
+} // namespace
+
+std::optional<std::filesystem::path> QtPrompt::chooseFolder(const Choice& choice)
+{
+    return runFileDialog(choice.title, choice.message, choice.prompt, choice.startDirectory, [](QFileDialog& dialog) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+    });
 }
 
 std::optional<std::filesystem::path> QtPrompt::chooseFile(const Choice& choice)
 {
-    QFileDialog dialog(nullptr, qt(choice.title.empty() ? choice.message : choice.title), qt(choice.startDirectory.string()));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
     // Kit bundles are folders with an extension: let them be chosen as the file they stand for.
     const bool bundles = std::find(choice.allowedTypes.begin(), choice.allowedTypes.end(), "rpkit")
         != choice.allowedTypes.end();
-    dialog.setFileMode(bundles ? QFileDialog::Directory : QFileDialog::ExistingFile);
-    if (!bundles) {
-        dialog.setNameFilter(filterFor(choice.allowedTypes));
-    }
-    if (!choice.prompt.empty()) {
-        dialog.setLabelText(QFileDialog::Accept, qt(choice.prompt));
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return std::filesystem::path(dialog.selectedFiles().front().toStdString());
+    return runFileDialog(choice.title, choice.message, choice.prompt, choice.startDirectory, [&](QFileDialog& dialog) {
+        dialog.setFileMode(bundles ? QFileDialog::Directory : QFileDialog::ExistingFile);
+        if (!bundles) {
+            dialog.setNameFilter(filterFor(choice.allowedTypes));
+        }
+    });
 }
 
 std::optional<std::filesystem::path> QtPrompt::chooseSaveFile(const SaveChoice& choice)
 {
-    QFileDialog dialog(nullptr, qt(choice.title.empty() ? choice.message : choice.title),
-        qt((choice.startDirectory / choice.suggestedName).string()));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(filterFor(choice.allowedTypes));
-    if (!choice.allowedTypes.empty()) {
-        dialog.setDefaultSuffix(qt(choice.allowedTypes.front()));
-    }
-    if (!choice.prompt.empty()) {
-        dialog.setLabelText(QFileDialog::Accept, qt(choice.prompt));
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return std::filesystem::path(dialog.selectedFiles().front().toStdString());
+    return runFileDialog(choice.title, choice.message, choice.prompt, choice.startDirectory / choice.suggestedName,
+        [&](QFileDialog& dialog) {
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setNameFilter(filterFor(choice.allowedTypes));
+            if (!choice.allowedTypes.empty()) {
+                dialog.setDefaultSuffix(qt(choice.allowedTypes.front()));
+            }
+        });
 }
 
 void QtPrompt::presentError(const Error& error)

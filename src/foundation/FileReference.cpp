@@ -327,6 +327,27 @@ FileReference::Format FileReference::formatOf(std::span<const uint8_t> bytes)
     return Format::Unknown;
 }
 
+namespace {
+
+std::string withoutTrailingSlashes(const fs::path& path)
+{
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+// Every reference we write starts with the magic, the format version and the path.
+std::vector<uint8_t> startReference(const std::string& path)
+{
+    std::vector<uint8_t> out(kMagic, kMagic + 4);
+    out.push_back(kFormatVersion);
+    putRecord(out, TagPath, path.data(), path.size());
+    return out;
+}
+
+} // namespace
+
 std::optional<std::vector<uint8_t>> FileReference::bookmarkData(
     const fs::path& path, Error* error, const fs::path& relativeTo)
 {
@@ -338,12 +359,8 @@ std::optional<std::vector<uint8_t>> FileReference::bookmarkData(
             *error = Error::posix(ec ? ec.value() : errno, path.string());
         return std::nullopt;
     }
-    std::string text = absolute.string();
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    std::vector<uint8_t> out(kMagic, kMagic + 4);
-    out.push_back(kFormatVersion);
-    putRecord(out, TagPath, text.data(), text.size());
+    std::string text = withoutTrailingSlashes(absolute);
+    std::vector<uint8_t> out = startReference(text);
     putNumber(out, TagDevice, id->device);
     putNumber(out, TagInode, id->inode);
     putRecord(out, TagKind, &id->kind, 1);
@@ -368,12 +385,7 @@ std::optional<std::vector<uint8_t>> FileReference::pathOnlyBookmarkData(const fs
     fs::path absolute = fs::absolute(path, ec).lexically_normal();
     if (ec)
         return std::nullopt;
-    std::string text = absolute.string();
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    std::vector<uint8_t> out(kMagic, kMagic + 4);
-    out.push_back(kFormatVersion);
-    putRecord(out, TagPath, text.data(), text.size());
+    std::vector<uint8_t> out = startReference(withoutTrailingSlashes(absolute));
     // Only bytes our reader accepts: the same limits as for a reference read from a file.
     if (!parseOurs(out))
         return std::nullopt;

@@ -118,7 +118,7 @@ std::string localized(const std::string& english)
 
 namespace {
 
-struct ConversionSpec {
+struct Conversion {
     bool leftAlign = false;
     bool zeroPad = false;
     bool plusSign = false;
@@ -150,13 +150,13 @@ size_t codePointCount(std::string_view text)
 
 // Pads `body` (whose first `signLength` bytes are a sign) to the width: spaces on the left or, with
 // '-', on the right; zeros between the sign and the digits when `zeros`.
-void appendPadded(std::string& out, std::string_view body, const ConversionSpec& spec, bool zeros = false,
+void appendPadded(std::string& out, std::string_view body, const Conversion& conversion, bool zeros = false,
     size_t signLength = 0)
 {
     const size_t length = codePointCount(body);
-    const size_t width = static_cast<size_t>(spec.width);
+    const size_t width = static_cast<size_t>(conversion.width);
     const size_t padding = width > length ? width - length : 0;
-    if (spec.leftAlign) {
+    if (conversion.leftAlign) {
         out += body;
         out.append(padding, ' ');
     } else if (zeros) {
@@ -185,34 +185,34 @@ std::string naturalText(const FormatArgument& argument)
         argument.value());
 }
 
-std::string signFor(bool negative, const ConversionSpec& spec)
+std::string signFor(bool negative, const Conversion& conversion)
 {
     if (negative)
         return "-";
-    if (spec.plusSign)
+    if (conversion.plusSign)
         return "+";
-    return spec.spaceSign ? " " : "";
+    return conversion.spaceSign ? " " : "";
 }
 
-void appendInteger(std::string& out, bool negative, uint64_t magnitude, const ConversionSpec& spec)
+void appendInteger(std::string& out, bool negative, uint64_t magnitude, const Conversion& conversion)
 {
     char buffer[32];
     std::string digits;
-    if (!(spec.precision && *spec.precision == 0 && magnitude == 0)) { // "%.0d" of 0 prints no digits
+    if (!(conversion.precision && *conversion.precision == 0 && magnitude == 0)) { // "%.0d" of 0 prints no digits
         auto end = std::to_chars(buffer, buffer + sizeof buffer, magnitude).ptr;
         digits.assign(buffer, end);
     }
-    if (spec.precision && digits.size() < static_cast<size_t>(*spec.precision))
-        digits.insert(0, static_cast<size_t>(*spec.precision) - digits.size(), '0');
-    const std::string sign = signFor(negative, spec);
+    if (conversion.precision && digits.size() < static_cast<size_t>(*conversion.precision))
+        digits.insert(0, static_cast<size_t>(*conversion.precision) - digits.size(), '0');
+    const std::string sign = signFor(negative, conversion);
     // As in printf, a precision turns zero padding off.
-    appendPadded(out, sign + digits, spec, spec.zeroPad && !spec.precision, sign.size());
+    appendPadded(out, sign + digits, conversion, conversion.zeroPad && !conversion.precision, sign.size());
 }
 
-void appendReal(std::string& out, double value, const ConversionSpec& spec)
+void appendReal(std::string& out, double value, const Conversion& conversion)
 {
-    const int precision = spec.precision.value_or(6);
-    const char lower = static_cast<char>(spec.conversion | 0x20);
+    const int precision = conversion.precision.value_or(6);
+    const char lower = static_cast<char>(conversion.conversion | 0x20);
     const auto format = lower == 'f' ? std::chars_format::fixed
         : lower == 'e'               ? std::chars_format::scientific
                                      : std::chars_format::general;
@@ -226,22 +226,22 @@ void appendReal(std::string& out, double value, const ConversionSpec& spec)
     const bool negative = !text.empty() && text[0] == '-';
     if (negative)
         text.erase(0, 1);
-    if (spec.conversion != lower) {
+    if (conversion.conversion != lower) {
         for (char& c : text)
             c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
     }
-    const std::string sign = signFor(negative, spec);
-    appendPadded(out, sign + text, spec, spec.zeroPad && std::isfinite(value), sign.size());
+    const std::string sign = signFor(negative, conversion);
+    appendPadded(out, sign + text, conversion, conversion.zeroPad && std::isfinite(value), sign.size());
 }
 
-void appendConversion(std::string& out, const FormatArgument* argument, const ConversionSpec& spec)
+void appendConversion(std::string& out, const FormatArgument* argument, const Conversion& conversion)
 {
     if (!argument) {
-        appendPadded(out, "", spec);
+        appendPadded(out, "", conversion);
         return;
     }
     const auto& value = argument->value();
-    switch (spec.conversion) {
+    switch (conversion.conversion) {
     case 'd':
     case 'i':
     case 'u':
@@ -250,11 +250,11 @@ void appendConversion(std::string& out, const FormatArgument* argument, const Co
             // Two's-complement negation in unsigned arithmetic also handles INT64_MIN.
             const uint64_t magnitude
                 = negative ? 0 - static_cast<uint64_t>(*number) : static_cast<uint64_t>(*number);
-            appendInteger(out, negative, magnitude, spec);
+            appendInteger(out, negative, magnitude, conversion);
             return;
         }
         if (const auto* number = std::get_if<uint64_t>(&value)) {
-            appendInteger(out, false, *number, spec);
+            appendInteger(out, false, *number, conversion);
             return;
         }
         break;
@@ -265,26 +265,26 @@ void appendConversion(std::string& out, const FormatArgument* argument, const Co
     case 'g':
     case 'G':
         if (const auto* number = std::get_if<double>(&value)) {
-            appendReal(out, *number, spec);
+            appendReal(out, *number, conversion);
             return;
         }
         if (const auto* number = std::get_if<float>(&value)) {
-            appendReal(out, *number, spec);
+            appendReal(out, *number, conversion);
             return;
         }
         if (const auto* number = std::get_if<int64_t>(&value)) {
-            appendReal(out, static_cast<double>(*number), spec);
+            appendReal(out, static_cast<double>(*number), conversion);
             return;
         }
         if (const auto* number = std::get_if<uint64_t>(&value)) {
-            appendReal(out, static_cast<double>(*number), spec);
+            appendReal(out, static_cast<double>(*number), conversion);
             return;
         }
         break;
     default:
         break;
     }
-    appendPadded(out, naturalText(*argument), spec);
+    appendPadded(out, naturalText(*argument), conversion);
 }
 
 bool isConversion(char c)
@@ -320,24 +320,24 @@ std::string formatText(std::string_view format, const std::vector<FormatArgument
                 pos = digitsEnd + 1;
             }
         }
-        ConversionSpec spec;
+        Conversion conversion;
         for (; pos < format.size(); ++pos) {
             const char flag = format[pos];
             if (flag == '-')
-                spec.leftAlign = true;
+                conversion.leftAlign = true;
             else if (flag == '0')
-                spec.zeroPad = true;
+                conversion.zeroPad = true;
             else if (flag == '+')
-                spec.plusSign = true;
+                conversion.plusSign = true;
             else if (flag == ' ')
-                spec.spaceSign = true;
+                conversion.spaceSign = true;
             else if (flag != '#' && flag != '\'')
                 break;
         }
-        spec.width = readCappedNumber(format, pos, kMaxFormatWidth);
+        conversion.width = readCappedNumber(format, pos, kMaxFormatWidth);
         if (pos < format.size() && format[pos] == '.') {
             ++pos;
-            spec.precision = readCappedNumber(format, pos, kMaxFormatPrecision);
+            conversion.precision = readCappedNumber(format, pos, kMaxFormatPrecision);
         }
         while (pos < format.size() && std::string_view("hlqzjtL").find(format[pos]) != std::string_view::npos)
             ++pos;
@@ -345,9 +345,9 @@ std::string formatText(std::string_view format, const std::vector<FormatArgument
             result += '%'; // not a conversion: the rest is copied as it stands
             continue;
         }
-        spec.conversion = format[pos];
+        conversion.conversion = format[pos];
         const size_t index = position ? *position - 1 : next++;
-        appendConversion(result, index < arguments.size() ? &arguments[index] : nullptr, spec);
+        appendConversion(result, index < arguments.size() ? &arguments[index] : nullptr, conversion);
         i = pos;
     }
     return result;
