@@ -103,11 +103,17 @@ SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* 
         }
         refreshTitle();
     });
+    auto& defaults = UserDefaults::standard();
+    bars_->setPatternsPerRow(defaults.integerForKey("RPPatternsPerRow"));
+    defaults.addObserverForKey(this, "RPPatternsPerRow", [this](const std::string& key) {
+        bars_->setPatternsPerRow(UserDefaults::standard().integerForKey(key));
+    });
     initializeUIEntirely();
 }
 
 SongWindow::~SongWindow()
 {
+    UserDefaults::standard().removeKeyObservers(this);
     NotificationCenter::defaultCenter().removeObserver(this);
     if (document_) {
         document_->undoManager()->removeAllActions();
@@ -120,6 +126,7 @@ void SongWindow::buildLayout()
     barsScroll_ = new QScrollArea;
     barsScroll_->setWidget(bars_);
     barsScroll_->setWidgetResizable(true);
+    barsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     barsScroll_->setProperty("probeName", "patternEditor");
 
     // The song's own fields, left of the tables.

@@ -237,7 +237,7 @@ nlohmann::json UiProbe::describe() const
     nlohmann::json probe;
     probe["pid"] = QCoreApplication::applicationPid();
     QWidget* active = QApplication::activeWindow();
-    probe["activeWindow"] = active ? text(active->windowTitle()) : "";
+    probe["activeWindow"] = active ? text(active->windowTitle().remove(QStringLiteral("[*]"))) : "";
 
     nlohmann::json windows = nlohmann::json::array();
     nlohmann::json panels = nlohmann::json::array();
@@ -255,7 +255,7 @@ nlohmann::json UiProbe::describe() const
                 { "frame", screenRect(window) }, { "visible", window->isVisible() } });
         } else {
             windows.push_back({ { "id", windowId(window) }, { "kind", kind.isEmpty() ? "window" : text(kind) },
-                { "title", text(window->windowTitle()) }, { "path", text(window->property("probePath").toString()) },
+                { "title", text(window->windowTitle().remove(QStringLiteral("[*]"))) }, { "path", text(window->property("probePath").toString()) },
                 { "frame", { window->frameGeometry().x(), window->frameGeometry().y(), window->frameGeometry().width(),
                                window->frameGeometry().height() } },
                 { "contentRect", screenRect(window) }, { "modified", window->isWindowModified() },

@@ -46,9 +46,23 @@ void BarOverviewView::setBars(std::vector<editor::BarSummary> bars)
     update();
 }
 
+void BarOverviewView::setPatternsPerRow(int64_t patternsPerRow)
+{
+    patternsPerRow_ = patternsPerRow;
+    updateGeometry();
+    setMinimumHeight(heightForWidth(width()));
+    update();
+}
+
 int BarOverviewView::barsPerRow(int width) const
 {
-    return std::max(1, (width - 2 * kMargin) / kBarWidth);
+    if (patternsPerRow_ > 0) {
+        return static_cast<int>(std::min<int64_t>(patternsPerRow_, 100000));
+    }
+    if (patternsPerRow_ == -1) {
+        return std::max(1, (width - 2 * kMargin) / kBarWidth);
+    }
+    return std::max<int>(1, static_cast<int>(bars_.size()));
 }
 
 QRect BarOverviewView::barRect(size_t index) const
@@ -61,7 +75,9 @@ QRect BarOverviewView::barRect(size_t index) const
 
 QSize BarOverviewView::sizeHint() const
 {
-    return QSize(kMargin * 2 + kBarWidth * 4, heightForWidth(kMargin * 2 + kBarWidth * 4));
+    const int columns = patternsPerRow_ == -1 ? 4 : std::min<int>(barsPerRow(0), static_cast<int>(bars_.size()));
+    const int width = kMargin * 2 + kBarWidth * std::max(columns, 1);
+    return QSize(width, heightForWidth(width));
 }
 
 int BarOverviewView::heightForWidth(int width) const
@@ -75,6 +91,11 @@ void BarOverviewView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     setMinimumHeight(heightForWidth(width()));
+    if (patternsPerRow_ != -1) {
+        setMinimumWidth(sizeHint().width()); // fixed rows scroll sideways instead of squeezing
+    } else {
+        setMinimumWidth(0);
+    }
 }
 
 void BarOverviewView::paintEvent(QPaintEvent* event)

@@ -20,6 +20,9 @@ public:
     explicit BarOverviewView(QWidget* parent = nullptr);
 
     void setBars(std::vector<editor::BarSummary> bars);
+    // The bars-per-row preference: N > 0 wraps after every N bars, -1 at the view's width, 0 (or
+    // anything below -1) never.
+    void setPatternsPerRow(int64_t patternsPerRow);
     const std::vector<editor::BarSummary>& bars() const { return bars_; }
     // Where each bar is drawn, in this widget's coordinates.
     QRect barRect(size_t index) const;
@@ -36,6 +39,7 @@ private:
     int barsPerRow(int width) const;
 
     std::vector<editor::BarSummary> bars_;
+    int64_t patternsPerRow_ = -1;
 };
 
 } // namespace rp::widgets

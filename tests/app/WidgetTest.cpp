@@ -1,6 +1,8 @@
 // Widgets under the offscreen platform: what the probe reports, how the bar overview lays bars
 // out and paints them, and that a sheet answers through its completion.
 
+#include "app/Pasteboard.h"
+#include "editor/PasteboardTypes.h"
 #include "app/QtPrompt.h"
 #include "app/UiProbe.h"
 #include "support/TestSupport.h"
@@ -13,6 +15,7 @@
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMimeData>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -107,6 +110,14 @@ TEST(BarOverviewView, WrapsBarsToTheWidthAndPaintsEachBar)
     EXPECT_GT(view.barRect(4).top(), view.barRect(3).top());
     EXPECT_GE(view.minimumHeight(), view.barRect(8).bottom());
 
+    // The bars-per-row preference: three to a row, then everything in one row.
+    view.setPatternsPerRow(3);
+    EXPECT_EQ(view.barRect(3).left(), view.barRect(0).left());
+    EXPECT_GT(view.barRect(3).top(), view.barRect(2).top());
+    view.setPatternsPerRow(0);
+    EXPECT_EQ(view.barRect(8).top(), view.barRect(0).top());
+    view.setPatternsPerRow(-1);
+
     QImage image(view.size(), QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     view.render(&image);
@@ -157,6 +168,21 @@ TEST(QtPrompt, SheetAnswersThroughItsCompletionWithTheCheckBox)
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(answer->button, 1);
     EXPECT_FALSE(answer->suppressionChecked);
+}
+
+TEST(Pasteboard, OurTypesRoundTripAndOthersAreNotRead)
+{
+    application();
+    Pasteboard::write({ { "ORPPatternListPboardType", { 1, 2, 3 } }, { "ORPDrumListPboardType", {} } });
+    EXPECT_TRUE(Pasteboard::hasType("ORPPatternListPboardType"));
+    EXPECT_EQ(Pasteboard::read("ORPPatternListPboardType"), (std::vector<uint8_t> { 1, 2, 3 }));
+    EXPECT_EQ(Pasteboard::read("ORPDrumListPboardType"), std::vector<uint8_t> {});
+    EXPECT_EQ(Pasteboard::read("ORPSectionListPboardType"), std::nullopt);
+
+    QMimeData foreign;
+    foreign.setData("application/x-net.rattlepan.Rattlepan.ORPPatternListPboardType",
+        QByteArray(static_cast<qsizetype>(editor::PasteboardTypes::kMaximumForeignBytes) + 1, '\0'));
+    EXPECT_EQ(Pasteboard::read(&foreign, "ORPPatternListPboardType"), std::nullopt);
 }
 
 } // namespace
