@@ -90,13 +90,6 @@ SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* 
     }
 
     auto& center = NotificationCenter::defaultCenter();
-    center.addObserver(this, "", document_->song().get(), [this](const Notification& note) {
-        // A kit swap (or its undo) posts the song's attribute change too, which shows the kit's name.
-        if (note.name != ORPSongAttributesChangedNotification) {
-            refreshMetricsAndTables();
-        }
-        refreshMiscellaneousState();
-    });
     center.addObserver(this, "", document_->undoManager(), [this](const Notification& note) {
         if (note.name == UndoManager::WillUndoChangeNotification || note.name == UndoManager::WillRedoChangeNotification) {
             commitEditing();
@@ -193,8 +186,26 @@ void SongWindow::buildLayout()
     connect(masterLevelSlider_, &QSlider::valueChanged, this, &SongWindow::levelMoved);
 }
 
+void SongWindow::observeSong()
+{
+    // A revert replaces the song: follow the document's current one.
+    auto& center = NotificationCenter::defaultCenter();
+    if (observedSong_) {
+        center.removeObserver(this, "", observedSong_);
+    }
+    observedSong_ = document_->song().get();
+    center.addObserver(this, "", observedSong_, [this](const Notification& note) {
+        // A kit swap (or its undo) posts the song's attribute change too, which shows the kit's name.
+        if (note.name != ORPSongAttributesChangedNotification) {
+            refreshMetricsAndTables();
+        }
+        refreshMiscellaneousState();
+    });
+}
+
 void SongWindow::initializeUIEntirely()
 {
+    observeSong();
     refreshMetricsAndTables();
     refreshMiscellaneousState();
     refreshTitle();
@@ -292,9 +303,10 @@ void SongWindow::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    // The document controller decides (it may ask to save) and closes the window itself.
+    // The document controller decides (it may ask to save) and closes the window itself, after this
+    // event: Qt ignores a close() made while the window is already handling one.
     event->ignore();
-    emit closeRequested(this);
+    QMetaObject::invokeMethod(this, [this] { emit closeRequested(this); }, Qt::QueuedConnection);
 }
 
 nlohmann::json SongWindow::probeEditor() const

@@ -65,6 +65,7 @@ protected:
 
 private:
     void buildLayout();
+    void observeSong();
     void refreshMiscellaneousState();
     void refreshMetricsAndTables();
     void nameEdited();
@@ -84,6 +85,7 @@ private:
     QLabel* kitText_ = nullptr;
     QTableWidget* sectionsTable_ = nullptr;
     QTableWidget* layoutTable_ = nullptr;
+    const void* observedSong_ = nullptr;
     bool closingAccepted_ = false;
     friend class DocumentController;
 };

@@ -24,6 +24,8 @@ bool DocumentChangeTracker::isDocumentEdited() const
 
 void DocumentChangeTracker::markSaved()
 {
+    // The history may have been dropped (a revert) since the last notification.
+    lastUndoSteps_ = undoManager_.undoStepCount();
     savedChangeCount_ = changeCount_;
     changedByReading_ = false;
 }

@@ -76,8 +76,9 @@ class App:
         values.setdefault("RPAudioDevice", "null")
         values.setdefault("RPMIDIBackend", "loopback")
         if not first_launch:
-            # Past the welcome alert unless the test wants the first launch.
+            # Past the welcome alert and the example song unless the test wants the first launch.
             values.setdefault("RPBuildIdentifier", 0x7FFFFFFF)
+            values.setdefault("RPPreviouslyOpenDocumentBookmarks", [])
         values.update(defaults or {})
         write_defaults(self.defaults_dir, values)
         self.probe_path = os.path.join(self.defaults_dir, "probe.json")

@@ -85,6 +85,49 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(reopened["contentRect"], frame)
         self.assertEqual(again.control("songName")["text"], "Friday Night Groove")
 
+    def test_revert_and_close_ask_before_dropping_changes(self):
+        song = os.path.join(self.work, "Draft.rpsong")
+        shutil.copy(EXAMPLE_SONG, song)
+        app = self.launch(song)
+        window = app.wait_song_window("Draft")
+        app.focus_window(window)
+
+        def rename(text):
+            app.click_rect(app.wait_control("songName")["rect"])
+            app.key("ctrl+a")
+            app.type_text(text)
+            app.key("Tab")
+            app.wait("the window marked edited", lambda p: app.song_windows(p)[0]["modified"])
+
+        rename("Scratch")
+        menu = next(m for m in app.probe()["menuBar"] if m["title"] == "File")
+        revert = next(i for i in menu["items"] if i["action"] == "revertDocumentToSaved:")
+        self.assertTrue(revert["enabled"])
+        app.click_rect(menu["rect"])
+        item = app.wait("the File menu open", lambda p: next(
+            (i for m in p["openMenus"] for i in m if i["action"] == "revertDocumentToSaved:"), None))
+        app.click_rect(item["rect"])
+        alert = app.wait_dialog(lambda d: d["text"].startswith("Do you want to revert"), "the revert question")
+        self.assertEqual(alert["informativeText"], "Your current changes will be lost.")
+        app.click_button(alert, "Revert")
+        app.wait_control("songName", lambda c: c["text"] == "Rattlepan Example Song")
+        app.wait("the window clean again", lambda p: not app.song_windows(p)[0]["modified"])
+
+        rename("Scratch again")
+        app.key("ctrl+w")
+        alert = app.wait_dialog(lambda d: d["text"].startswith("Do you want to save the changes"), "the save question")
+        self.assertEqual([b["title"] for b in alert["buttons"]], ["Save", "Don't Save", "Cancel"])
+        app.click_button(alert, "Cancel")
+        app.wait_no_dialog()
+        self.assertEqual(len(app.song_windows()), 1)
+        app.focus_window(app.song_windows()[0])
+        app.key("ctrl+w")
+        alert = app.wait_dialog(lambda d: d["text"].startswith("Do you want to save the changes"), "the save question")
+        app.click_button(alert, "Don't Save")
+        # Closing the last window ends the program; the file was never written.
+        self.assertEqual(app.wait_exit(), 0)
+        self.assertEqual(song_info(song)["name"], "Rattlepan Example Song")
+
     def test_missing_kit_and_cancel_gives_no_kit_error(self):
         song = os.path.join(self.work, "Lonely.rpsong")
         kit = os.path.join(self.work, "Gone Kit.rpkit")

@@ -63,6 +63,15 @@ TEST(DocumentChangeTracker, FollowsEditsUndoRedoAndTheSavedPoint)
     undo.endUndoGrouping();
     EXPECT_FALSE(tracker.isDocumentEdited());
 
+    // A revert drops the history and counts as saved; the next edit is a change again.
+    step(4);
+    undo.removeAllActions();
+    tracker.markSaved();
+    EXPECT_FALSE(tracker.isDocumentEdited());
+    step(5);
+    EXPECT_TRUE(tracker.isDocumentEdited());
+    tracker.markSaved();
+
     // Contents read from another file count as a change until saved.
     tracker.markChangedByReading();
     EXPECT_TRUE(tracker.isDocumentEdited());
