@@ -22,13 +22,18 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 step "build (ThreadSanitizer)"
-scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_TSAN=ON -DRP_BUILD_GUI=OFF
+# Only the test programs that hold threaded suites are built here.
+threaded=$(grep -rl --include='*.cpp' 'Threads' tests | sed -E 's|tests/([a-z]+)/.*|rp_tests_\1|' | sort -u)
+# shellcheck disable=SC2086
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_TSAN=ON -DRP_BUILD_GUI=OFF -- $threaded
 step "threaded tests under TSan"
 # Threaded test suites carry "Threads" in their name.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Threads
 
 step "fuzz targets (bounded)"
+fuzz_targets=$(find fuzz -maxdepth 1 -name '*.cpp' -printf 'fuzz_%f\n' | sed 's/\.cpp$//')
+# shellcheck disable=SC2086
 scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DRP_FUZZ=ON -DRP_BUILD_TESTS=OFF -DRP_BUILD_GUI=OFF
+  -DCMAKE_CXX_COMPILER=clang++ -DRP_FUZZ=ON -DRP_BUILD_TESTS=OFF -DRP_BUILD_GUI=OFF -- $fuzz_targets
 fuzz/run-bounded build-fuzz "${RP_FUZZ_SECONDS:-20}"
