@@ -99,7 +99,8 @@ AppController::AppController()
     }
     connect(documents_.get(), &DocumentController::documentsChanged, this, [this] {
         publishWindowOrder();
-        if (!terminating_) {
+        // The last window closing keeps the list it had: that document reopens next time.
+        if (!terminating_ && !documents_->windows().empty()) {
             lastOpenDocuments_.clear();
             for (SongWindow* window : documents_->windows()) {
                 if (const auto& file = window->document()->fileURL()) {

@@ -127,6 +127,9 @@ class ShellTest(unittest.TestCase):
         # Closing the last window ends the program; the file was never written.
         self.assertEqual(app.wait_exit(), 0)
         self.assertEqual(song_info(song)["name"], "Rattlepan Example Song")
+        # The document of the last window closed is the one that reopens.
+        again = self.launch(defaults_dir=app.defaults_dir)
+        again.wait_song_window("Draft")
 
     def test_missing_kit_and_cancel_gives_no_kit_error(self):
         song = os.path.join(self.work, "Lonely.rpsong")
