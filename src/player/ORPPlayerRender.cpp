@@ -221,14 +221,17 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
     const auto soundFor = [this](const ORPDrumPtr& drum) { return soundForDrum(drum); };
 
     std::optional<double> finalEndTime;
-    std::optional<double> loopPoint; // set when a pass starts again at the loop's start
+    // Set when a pass starts again at the loop's start. (A plain double and a flag: GCC 12 reports a
+    // std::optional<double> here as maybe uninitialized at -O1.)
+    double loopPoint = 0;
+    bool atLoopPoint = false;
     while (true) {
         // A pass: from the start bar and place to the end of the list. Pending sound is cut: at a
         // loop point only what lies at or beyond it (the end of the last bar is still to be heard);
         // at the start of a run or after a reschedule, all of it.
         if (!exporting) {
-            if (loopPoint) {
-                speakerOutput_->silenceFromFrame(speakerOutput_->frameAtSeconds(*loopPoint));
+            if (atLoopPoint) {
+                speakerOutput_->silenceFromFrame(speakerOutput_->frameAtSeconds(loopPoint));
             } else {
                 speakerOutput_->silenceAndFlush();
             }
@@ -255,7 +258,7 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
         if (verbose && timeCode) {
             locate(hostTimeFor(passStart), run, false);
         }
-        loopPoint.reset();
+        atLoopPoint = false;
 
         for (size_t i = startIndex; i < list->size() && state == Wait::Ready && renderingSemaphore_; ++i) {
             const ORPPatternInstancePtr& instance = (*list)[i];
@@ -362,6 +365,7 @@ void ORPPlayer::renderPatternInstancesToOutput(OAOutput& output, const std::opti
             }
         });
         loopPoint = endTime;
+        atLoopPoint = true;
         if (!renderingSemaphore_) {
             break;
         }
