@@ -59,11 +59,11 @@ public:
 
     uint32_t plug(rp::MIDIBackend::Kind kind, std::string device, std::string name, int32_t uniqueID)
     {
-        rp::LoopbackMIDIBackend::EndpointSpec spec;
-        spec.deviceName = std::move(device);
-        spec.name = std::move(name);
-        spec.uniqueID = uniqueID;
-        return backend->plug(kind, spec);
+        rp::LoopbackMIDIBackend::EndpointSpec endpoint;
+        endpoint.deviceName = std::move(device);
+        endpoint.name = std::move(name);
+        endpoint.uniqueID = uniqueID;
+        return backend->plug(kind, endpoint);
     }
     // Lets setup changes reach the main thread and be handled there.
     void settle()

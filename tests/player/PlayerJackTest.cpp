@@ -64,16 +64,27 @@ bool haveJackTools()
     return haveTool("jackd") && haveTool("jack_rec") && haveTool("jack_lsp");
 }
 
-TEST(PlayerJack, LivePlaybackPutsHitsOnTimeInARealJackServer)
-{
-    if (!haveJackTools())
-        GTEST_SKIP() << "SKIPPED: jackd, jack_rec or jack_lsp is not installed, so live playback through "
-                        "JACK is not tested";
+// Each test plays through its own dummy JACK server; without the JACK tools it is skipped.
+class PlayerJack : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveJackTools())
+            GTEST_SKIP() << "SKIPPED: jackd, jack_rec or jack_lsp is not installed, so playback through JACK is "
+                            "not tested";
+        server_ = std::make_unique<JackTestServer>();
+        if (!server_->ready())
+            GTEST_SKIP() << "SKIPPED: the dummy JACK server did not start";
+    }
+
     ScopedKitDefaults defaults;
     TempDir dir;
-    JackTestServer server;
-    if (!server.ready())
-        GTEST_SKIP() << "SKIPPED: the dummy JACK server did not start";
+    std::unique_ptr<JackTestServer> server_;
+    JackTestServer& server() { return *server_; }
+};
+
+TEST_F(PlayerJack, LivePlaybackPutsHitsOnTimeInARealJackServer)
+{
     auto player = ORPPlayer::init(AudioDeviceKind::Jack);
     ASSERT_TRUE(player);
     ASSERT_EQ(player->speakerOutput()->deviceKind(), AudioDeviceKind::Jack);
@@ -90,11 +101,11 @@ TEST(PlayerJack, LivePlaybackPutsHitsOnTimeInARealJackServer)
 
     // jack_rec records 2 s and stops by itself.
     const auto recording = dir / "recording.wav";
-    const pid_t recorder = startRecording(server, recording, 2);
+    const pid_t recorder = startRecording(server(), recording, 2);
     ASSERT_GT(recorder, 0);
     player->startPlaybackOnceOnly(true);
     ASSERT_TRUE(rp::RunLoop::main().runUntil([&] { return !player->isPlaying(); }, 10));
-    finishRecording(server, recorder);
+    finishRecording(server(), recorder);
     player.reset();
 
     SF_INFO info {};
@@ -120,16 +131,8 @@ TEST(PlayerJack, LivePlaybackPutsHitsOnTimeInARealJackServer)
 
 // At every loop point all that lies before it is heard: a tone held through the bar (choked only by
 // its own next hit) never drops out, and a hit in the last 10 ms of the bar sounds on every pass.
-TEST(PlayerJack, LoopPointsLeaveNoHoleAndKeepTheLastHitsOfTheBar)
+TEST_F(PlayerJack, LoopPointsLeaveNoHoleAndKeepTheLastHitsOfTheBar)
 {
-    if (!haveJackTools())
-        GTEST_SKIP() << "SKIPPED: jackd, jack_rec or jack_lsp is not installed, so looping through JACK is not "
-                        "tested";
-    ScopedKitDefaults defaults;
-    TempDir dir;
-    JackTestServer server;
-    if (!server.ready())
-        GTEST_SKIP() << "SKIPPED: the dummy JACK server did not start";
     auto player = ORPPlayer::init(AudioDeviceKind::Jack);
     ASSERT_TRUE(player);
     ASSERT_EQ(player->speakerOutput()->sampleRate(), JackTestServer::kSampleRate);
@@ -145,7 +148,7 @@ TEST(PlayerJack, LoopPointsLeaveNoHoleAndKeepTheLastHitsOfTheBar)
     player->precacheWaveformsForDrums({ tone, click });
 
     const auto recording = dir / "loop.wav";
-    const pid_t recorder = startRecording(server, recording, 3);
+    const pid_t recorder = startRecording(server(), recording, 3);
     ASSERT_GT(recorder, 0);
     player->startPlaybackOnceOnly(false);
     const double started = player->speakerOutput()->currentSeconds();
@@ -153,7 +156,7 @@ TEST(PlayerJack, LoopPointsLeaveNoHoleAndKeepTheLastHitsOfTheBar)
     ASSERT_TRUE(rp::RunLoop::main().runUntil(
         [&] { return player->speakerOutput()->currentSeconds() > started + 1.8; }, 10));
     player->stopAndReset();
-    finishRecording(server, recorder);
+    finishRecording(server(), recorder);
     player.reset();
 
     const auto left = readChannels(recording)[0];
@@ -181,16 +184,8 @@ TEST(PlayerJack, LoopPointsLeaveNoHoleAndKeepTheLastHitsOfTheBar)
 
 // An output whose clock has run for a day still puts every hit on its own frame: offsets within the
 // bar that lie on no millisecond grid come out exact.
-TEST(PlayerJack, ClockThatHasRunForADayStillPutsHitsOnTheirFrames)
+TEST_F(PlayerJack, ClockThatHasRunForADayStillPutsHitsOnTheirFrames)
 {
-    if (!haveJackTools())
-        GTEST_SKIP() << "SKIPPED: jackd, jack_rec or jack_lsp is not installed, so live playback through "
-                        "JACK is not tested";
-    ScopedKitDefaults defaults;
-    TempDir dir;
-    JackTestServer server;
-    if (!server.ready())
-        GTEST_SKIP() << "SKIPPED: the dummy JACK server did not start";
     const uint64_t day = 24ull * 3600 * JackTestServer::kSampleRate;
     auto player = ORPPlayer::initWithSpeakerOutput(OASpeakerOutput::init(AudioDeviceKind::Jack, day));
     ASSERT_TRUE(player);
@@ -209,11 +204,11 @@ TEST(PlayerJack, ClockThatHasRunForADayStillPutsHitsOnTheirFrames)
     player->precacheWaveformsForDrums({ click });
 
     const auto recording = dir / "day.wav";
-    const pid_t recorder = startRecording(server, recording, 2);
+    const pid_t recorder = startRecording(server(), recording, 2);
     ASSERT_GT(recorder, 0);
     player->startPlaybackOnceOnly(true);
     ASSERT_TRUE(rp::RunLoop::main().runUntil([&] { return !player->isPlaying(); }, 10));
-    finishRecording(server, recorder);
+    finishRecording(server(), recorder);
     player.reset();
 
     const auto onsets = risesInto(readChannels(recording)[0], 0.5f, 2.0f);
