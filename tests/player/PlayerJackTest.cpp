@@ -81,6 +81,23 @@ protected:
     TempDir dir;
     std::unique_ptr<JackTestServer> server_;
     JackTestServer& server() { return *server_; }
+
+    // Plays one bar once through JACK while jack_rec records 2 s of it, then lets the player go.
+    template <typename Bar>
+    void playOnceRecording(std::shared_ptr<ORPPlayer>& player, Bar bar, const std::vector<ORPDrumPtr>& drums,
+        const std::filesystem::path& recording)
+    {
+        auto editor = std::make_shared<TestEditor>();
+        editor->bars = { std::move(bar) };
+        player->setPatternEditor(editor);
+        player->precacheWaveformsForDrums(drums);
+        const pid_t recorder = startRecording(server(), recording, 2);
+        ASSERT_GT(recorder, 0);
+        player->startPlaybackOnceOnly(true);
+        ASSERT_TRUE(rp::RunLoop::main().runUntil([&] { return !player->isPlaying(); }, 10));
+        finishRecording(server(), recorder);
+        player.reset();
+    }
 };
 
 TEST_F(PlayerJack, LivePlaybackPutsHitsOnTimeInARealJackServer)
@@ -94,19 +111,10 @@ TEST_F(PlayerJack, LivePlaybackPutsHitsOnTimeInARealJackServer)
     auto drum = makeClickDrum(dir, "G", "Kick", "default", 441, 0.5f);
     auto loud = makeClickDrum(dir, "G", "Snare", "default", 441, 0.9f);
     loud->storedSound()->setPanning(-1.0f);
-    auto editor = std::make_shared<TestEditor>();
-    editor->bars = { makeBar(1.0f, { { drum, 0.0f }, { drum, 0.25f }, { loud, 0.5f }, { drum, 0.75f } }) };
-    player->setPatternEditor(editor);
-    player->precacheWaveformsForDrums({ drum, loud });
-
-    // jack_rec records 2 s and stops by itself.
     const auto recording = dir / "recording.wav";
-    const pid_t recorder = startRecording(server(), recording, 2);
-    ASSERT_GT(recorder, 0);
-    player->startPlaybackOnceOnly(true);
-    ASSERT_TRUE(rp::RunLoop::main().runUntil([&] { return !player->isPlaying(); }, 10));
-    finishRecording(server(), recorder);
-    player.reset();
+    ASSERT_NO_FATAL_FAILURE(playOnceRecording(player,
+        makeBar(1.0f, { { drum, 0.0f }, { drum, 0.25f }, { loud, 0.5f }, { drum, 0.75f } }), { drum, loud },
+        recording));
 
     SF_INFO info {};
     const auto channels = readChannels(recording, &info);
@@ -198,18 +206,8 @@ TEST_F(PlayerJack, ClockThatHasRunForADayStillPutsHitsOnTheirFrames)
     std::vector<Hit> hits;
     for (const float place : places)
         hits.push_back({ click, place });
-    auto editor = std::make_shared<TestEditor>();
-    editor->bars = { makeBar(1.0f, hits) };
-    player->setPatternEditor(editor);
-    player->precacheWaveformsForDrums({ click });
-
     const auto recording = dir / "day.wav";
-    const pid_t recorder = startRecording(server(), recording, 2);
-    ASSERT_GT(recorder, 0);
-    player->startPlaybackOnceOnly(true);
-    ASSERT_TRUE(rp::RunLoop::main().runUntil([&] { return !player->isPlaying(); }, 10));
-    finishRecording(server(), recorder);
-    player.reset();
+    ASSERT_NO_FATAL_FAILURE(playOnceRecording(player, makeBar(1.0f, hits), { click }, recording));
 
     const auto onsets = risesInto(readChannels(recording)[0], 0.5f, 2.0f);
     ASSERT_EQ(onsets.size(), places.size());
