@@ -1,0 +1,287 @@
+#pragma once
+
+#include "editor/ORPPatternDrawSource.h"
+#include "editor/ORPPatternEditorView.h"
+#include "kit/ORPDrumKit.h"
+#include "model/ORPSectionMarker.h"
+#include "player/ORPPlayerEditor.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+namespace rp {
+class UndoManager;
+class UserDefaults;
+} // namespace rp
+class ORPDrumPicker;
+class ORPPlayer;
+
+inline constexpr const char* ORPPatternEditorPlaybackStartedNotification
+    = "ORPPatternEditorPlaybackStartedNotification";
+inline constexpr const char* ORPPatternEditorPlaybackStoppedNotification
+    = "ORPPatternEditorPlaybackStoppedNotification";
+
+// Modifier keys of a pointer event: Command is Ctrl, Option is Alt, Control is Meta.
+struct ORPEditorModifiers {
+    bool shift = false;
+    bool command = false;
+    bool option = false;
+    bool control = false;
+    bool operator==(const ORPEditorModifiers&) const = default;
+};
+
+struct ORPMouseInput {
+    enum class Button { Left, Right };
+    ORPPoint point; // view coordinates
+    ORPEditorModifiers modifiers;
+    int clickCount = 1;
+    Button button = Button::Left;
+};
+
+// The velocity pop-up's model: a slider showing an event's velocity and a field showing it x 10.
+class ORPEventMenuController {
+public:
+    void run(const ORPEventPtr& event, const ORPPatternPtr& pattern);
+    // The slider moved: the event takes the velocity (its drum unchanged) as one undoable change.
+    void velocityChanged(float value);
+    // The pop-up closed: a run of slider changes becomes one undo step.
+    void finish();
+
+    float sliderValue() const { return sliderValue_; }
+    const std::string& fieldText() const { return fieldText_; }
+    const ORPEventPtr& event() const { return event_; }
+
+private:
+    ORPEventPtr event_;
+    ORPPatternPtr pattern_;
+    float sliderValue_ = 0;
+    std::string fieldText_;
+    rp::UndoManager* openGroup_ = nullptr;
+};
+
+// The central editing view's logic: the bars of the edited sections or playlist entries laid out in
+// rows, hit-testing, the insertion point, the selection, zoom, the pointer's hover state and the
+// mouse edits. The widget behind ORPPatternEditorView shows it and forwards input. Main thread only.
+class ORPPatternEditor : public ORPPlayerEditor,
+                         public ORPPatternDrawSource,
+                         public std::enable_shared_from_this<ORPPatternEditor> {
+public:
+    using EditedObject = std::variant<ORPSectionPtr, ORPSectionMarkerPtr>;
+
+    static constexpr double kCellSize = 18;
+    static constexpr double kHeaderHeight = 24;
+    static constexpr double kFooterHeight = 20;
+    static constexpr double kTitleStripHeight = 19;
+
+    // Mouse operations.
+    enum : uint16_t {
+        kOpPlace = 0,
+        kOpSelectDivisions = 1,
+        kOpSelectBars = 2,
+        kOpPaint = 3,
+        kOpErase = 4,
+        kOpMenu = 5,
+        kOpPainting = 256,
+        kOpErasing = 257,
+        kOpSelecting = 258,
+    };
+
+    // Reads its layout defaults from `defaults` (registering them when absent).
+    ORPPatternEditor(ORPPatternEditorView& view, rp::UserDefaults& defaults);
+    ~ORPPatternEditor() override;
+    ORPPatternEditor(const ORPPatternEditor&) = delete;
+    ORPPatternEditor& operator=(const ORPPatternEditor&) = delete;
+
+    // --- Companions ---
+    void setDrumPicker(ORPDrumPicker* picker) { drumPicker_ = picker; }
+    ORPDrumPicker* drumPicker() const { return drumPicker_; }
+    void setPlayer(std::shared_ptr<ORPPlayer> player) { player_ = std::move(player); }
+    const std::shared_ptr<ORPPlayer>& player() const { return player_; }
+    // The song document's answer to "all sections of the song" (whole-song zoom).
+    void setAllSectionsProvider(std::function<std::vector<ORPSectionPtr>()> provider)
+    {
+        allSections_ = std::move(provider);
+    }
+    // Where new hits take their velocity from; by default the RPDefaultVelocity user default.
+    void setDefaultVelocityProvider(std::function<float()> provider) { defaultVelocity_ = std::move(provider); }
+    float defaultVelocity() const { return defaultVelocity_(); }
+
+    // --- What is edited ---
+    void setEditedObjects(const std::vector<EditedObject>& objects, const ORPDrumKitPtr& kit);
+    const std::vector<EditedObject>& editedObjects() const { return objectList_; }
+    const ORPDrumKitPtr& drumKit() const { return drumKit_; }
+    void rebuildInstances();
+    void adjustLayout();
+
+    // --- ORPPlayerEditor ---
+    bool hasSelection() const override { return !selected_.empty(); }
+    std::vector<ORPPatternInstancePtr> selectedPatternInstances() const override { return selected_; }
+    std::vector<ORPPatternInstancePtr> patternInstances() const override { return instances_; }
+    std::optional<uint64_t> insertionPointIndex() const override;
+    float insertionPointPlace() const override { return insertPlace_; }
+    const std::vector<ORPPatternInstancePtr>& instances() const { return instances_; }
+
+    // --- ORPPatternDrawSource ---
+    EmptyState emptyState() const override;
+    std::vector<ORPPatternInstancePtr> instancesIntersecting(const ORPRect& rect) const override;
+    double contentWidth() const override { return contentWidth_; }
+    double contentHeight() const override { return contentHeight_; }
+    int16_t numGroups() const override { return numGroups_; }
+    int16_t numDivsForPattern(const ORPPattern& pattern) const override;
+    std::vector<ORPEventPtr> eventsByGroupAtRatio(float place, const ORPPattern& pattern) const override;
+    int32_t defaultGridPositionForDrum(const ORPDrum& drum) const override;
+    int patternInstanceIsDivSelected(const ORPPatternInstance& instance, int16_t div) const override;
+    bool wholeBarSelection() const override { return wholeBarSelection_; }
+    const ORPPatternInstance* playingInstance() const override { return playingPatti_.get(); }
+    int16_t playingDiv() const override { return playingDiv_; }
+    bool isPlaying() const override;
+    const ORPPatternInstance* hoverInstance() const override { return currPatti_.lock().get(); }
+    int16_t hoverDiv() const override { return currDiv_; }
+    int16_t hoverGroup() const override { return currGrp_; }
+    uint16_t mouseOperation() const override { return mouseOperation_; }
+    const ORPPatternInstance* insertionInstance() const override { return insertPatti_.get(); }
+    ORPRect insertionRect() const override { return insertionRect_; }
+    ORPRect dropMarkerRect() const override { return dropMarkerRect_; }
+
+    // --- Geometry ---
+    double rowHeight() const { return numGroups_ * kCellSize + kHeaderHeight + kFooterHeight; }
+    // The grid column `div` of an instance (grid height only).
+    static ORPRect gridColumnRect(const ORPRect& frame, int64_t div);
+    // The hit-test alone: sets the hovered instance, group, division and place for `point`.
+    void hitTest(ORPPoint point);
+    float hoverPlace() const { return currPlace_; }
+    ORPPatternInstancePtr hoverPatternInstance() const { return currPatti_.lock(); }
+
+    // --- Insertion point ---
+    void setInsertAtPlace(float place, const ORPPatternInstancePtr& instance);
+    void moveInsertionPointToPlace(float place, const ORPPatternInstancePtr& instance);
+    const ORPPatternInstancePtr& insertionPatternInstance() const { return insertPatti_; }
+    const ORPPatternInstancePtr& anchorPatternInstance() const { return anchorPatti_; }
+    float anchorPlace() const { return anchorPlace_; }
+    void scrollInsertionPointToVisible();
+
+    // --- Selection ---
+    int patternInstanceIsSelected(const ORPPatternInstance& instance, float from, float to) const;
+    void setSelected(const ORPPatternInstancePtr& instance, bool flag, float from, float to);
+    void extendSelectionToPatternInstance(const ORPPatternInstancePtr& target, float place0, float place1);
+    void selectAll();
+    void deselectAll();
+    void setWholeBarSelection(bool flag) { wholeBarSelection_ = flag; }
+    std::vector<ORPPatternInstancePtr> affectedPatternInstances() const;
+    void setNeedsDisplayInSelectedRegions();
+
+    // --- Zoom ---
+    // `affectedOnly`: the patterns of the affected bars, else every pattern of the song.
+    void performZoom(bool zoomIn, bool affectedOnly);
+
+    // --- Playback (the heartbeat comes later) ---
+    // Stops a running player; true when it was playing.
+    bool stopPlaying();
+
+    // --- Pointer ---
+    // The hover update: hit-test, operation, current drum and cursor. True when the bar, column, row
+    // or operation changed.
+    bool hoverUpdate(const ORPMouseInput& input);
+    // The mouse-position timer: a hover update with the pointer where it is now.
+    bool checkMousePosition(ORPPoint point, ORPEditorModifiers modifiers) { return hoverUpdate({ point, modifiers }); }
+    void mouseDown(const ORPMouseInput& input);
+    void mouseDragged(const ORPMouseInput& input);
+    void mouseUp(const ORPMouseInput& input);
+    void rightMouseDown(const ORPMouseInput& input);
+    bool acceptsFirstMouse(const ORPMouseInput& input, bool applicationIsActive);
+    // The scroll view moved: the next hover update runs in full.
+    void adjustScroll() { lastMousePoint_ = {}; }
+    void velocityPopUpClosed();
+    ORPEventMenuController& eventMenuController() { return eventMenu_; }
+    const ORPDrumPtr& currentDrum() const { return currDrum_; }
+    bool editingMulti() const { return editingMulti_; }
+    bool addingMode() const { return addingMode_; }
+
+    // --- Insertion blink ---
+    bool insertionBlink() const { return insertionBlink_; }
+    // The blink timer fired: toggles the phase and redraws the insertion point.
+    void blinkInsertionPoint();
+    // Redraws the insertion point; returns (and tells the view) whether the blink timer should run:
+    // only when asked, with nothing selected and nothing playing.
+    bool enableInsertionPointBlink(bool flag);
+
+private:
+    struct Row {
+        double y;
+        size_t first; // index of the row's first instance
+        size_t end;   // one past its last
+    };
+
+    void handleNotification(const rp::Notification& note);
+    void observeModel(const void* object, const char* name);
+    void stopObservingModel();
+    void recomputeCueTimes();
+    void postInsertionPointMoved();
+    void enqueueSelectionChanged();
+    ORPPatternInstancePtr instanceAt(ORPPoint point) const;
+    void setCursorIfNeeded(ORPEditorCursor cursor, const ORPDrumPtr& drum);
+    void redrawHoverColumn(const ORPPatternInstancePtr& instance, int16_t div);
+    ORPEventPtr eventShownInRow(const ORPPattern& pattern, float place, int16_t group) const;
+    rp::UndoManager* beginDragGroup(const ORPPattern& pattern);
+    void selectingDragStep(ORPPoint point);
+
+    // Picker access (no picker: no current drum, grid row from the kit's hierarchy).
+    ORPDrumPtr pickerDefaultDrum() const;
+    ORPDrumPtr pickerDefaultDrumForGroup(int64_t group) const;
+    int32_t gridPositionForDrum(const ORPDrum& drum) const;
+
+    ORPPatternEditorView& view_;
+    rp::UserDefaults& defaults_;
+    ORPDrumPicker* drumPicker_ = nullptr;
+    std::shared_ptr<ORPPlayer> player_;
+    std::function<std::vector<ORPSectionPtr>()> allSections_;
+    std::function<float()> defaultVelocity_;
+
+    std::vector<EditedObject> objectList_;
+    bool objectListSet_ = false;
+    std::vector<ORPPatternInstancePtr> instances_;
+    std::unordered_map<const ORPPatternInstance*, size_t> indexOf_;
+    std::vector<Row> rows_;
+    double contentWidth_ = 0;
+    double contentHeight_ = 0;
+    ORPDrumKitPtr drumKit_;
+    int16_t numGroups_ = 0;
+
+    std::weak_ptr<ORPPatternInstance> currPatti_;
+    int16_t currGrp_ = -1;
+    int16_t currDiv_ = -1;
+    float currPlace_ = 0;
+    ORPPatternInstancePtr insertPatti_;
+    float insertPlace_ = 0;
+    ORPPatternInstancePtr anchorPatti_;
+    float anchorPlace_ = 0;
+    ORPRect insertionRect_;
+    ORPRect dropMarkerRect_;
+    std::vector<ORPPatternInstancePtr> selected_;
+    bool wholeBarSelection_ = false;
+
+    ORPPatternInstancePtr playingPatti_;
+    int16_t playingDiv_ = -1;
+
+    uint16_t mouseOperation_ = kOpPlace;
+    bool addingMode_ = false;
+    bool editingMulti_ = false;
+    bool doubleClickDrag_ = false;
+    ORPDrumPtr currDrum_;
+    ORPPoint lastMousePoint_;
+    uint64_t lastModifiers_ = 0;
+    bool cursorSet_ = false;
+    ORPEditorCursor cursor_ = ORPEditorCursor::Arrow;
+    ORPDrumPtr cursorDrum_;
+    rp::UndoManager* dragUndo_ = nullptr;
+    bool insertionBlink_ = true;
+    ORPEventMenuController eventMenu_;
+
+    char modelObserver_ = 0; // identity of the model observations
+};

@@ -1,0 +1,125 @@
+#pragma once
+
+// A pattern editor on a recording view, a small real kit and a song owned by a test document.
+
+#include "editor/EditorTestSupport.h"
+#include "editor/ORPDrumPicker.h"
+#include "editor/ORPInterfaceDefaults.h"
+#include "editor/ORPPatternEditor.h"
+#include "foundation/NotificationQueue.h"
+#include "model/ModelTestSupport.h"
+#include "model/ORPSectionMarker.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace rp::test {
+
+class RecordingEditorView : public ORPPatternEditorView {
+public:
+    ORPRect visibleRect() const override { return visible; }
+    void setCanvasSize(double width, double height) override { canvas = { 0, 0, width, height }; }
+    void redrawRect(const ORPRect& rect) override { redrawn.push_back(rect); }
+    void redrawAll() override { ++fullRedraws; }
+    void scrollRectToVisible(const ORPRect& rect) override { scrolledTo.push_back(rect); }
+    void beep() override { ++beeps; }
+    void setCursor(ORPEditorCursor shape, const ORPDrumPtr& drum) override
+    {
+        cursor = shape;
+        cursorDrum = drum;
+    }
+    bool windowIsKey() const override { return key; }
+    bool isFirstResponder() const override { return true; }
+    void makeWindowKey() override { key = true; }
+    bool floatingPanelContains(ORPPoint) const override { return false; }
+    void setAutoScrollTimer(bool run) override { autoScroll = run; }
+    void setMousePositionTimer(bool run) override { mouseTimer = run; }
+    void setInsertionBlinkTimer(bool run) override { blinkTimer = run; }
+    void showVelocityPopUp(const ORPEventPtr& event, const ORPPatternPtr&, ORPPoint point) override
+    {
+        popUpEvent = event;
+        popUpAt = point;
+    }
+    void showEditContextMenu(ORPPoint) override { ++contextMenus; }
+    void dragSelectedBars(ORPPoint) override { ++barDrags; }
+
+    ORPRect visible { 0, 0, 1000, 800 };
+    ORPRect canvas;
+    std::vector<ORPRect> redrawn;
+    int fullRedraws = 0;
+    std::vector<ORPRect> scrolledTo;
+    int beeps = 0;
+    ORPEditorCursor cursor = ORPEditorCursor::Arrow;
+    ORPDrumPtr cursorDrum;
+    bool key = true;
+    bool autoScroll = false;
+    bool mouseTimer = false;
+    bool blinkTimer = false;
+    ORPEventPtr popUpEvent;
+    ORPPoint popUpAt;
+    int contextMenus = 0;
+    int barDrags = 0;
+};
+
+// Three groups: Kicks (row 0: Kick Hard, Kick Soft, Low Kick), Snares (row 1: Snare), Hats (row 2: Hat Closed,
+// Hat Open, Ride). Row height 3 x 18 + 44 = 98.
+struct EditorFixture : ::testing::Test {
+    EditorFixture()
+    {
+        for (const auto& drum : { kickHard, kickSoft, kickLow, snare, hatClosed, hatOpen, ride })
+            kit->addDrum(drum);
+        for (const auto& drum : { kickHard, kickLow, snare, hatClosed, ride })
+            drum->setDefaultVarForType(true);
+        picker.setViewHooks({ [] { }, [](std::optional<size_t>) { } });
+        song.song->setDrumKit(kit, {});
+        defaults.store().setInteger(0, ORPInterfaceDefaults::kPatternsPerRowKey); // one row unless a test says
+        editor->setDrumPicker(&picker);
+        song.document->undo.removeAllActions();
+    }
+    ~EditorFixture() override { NotificationQueue::defaultQueue().flush(); }
+
+    ORPSectionPtr section() const { return song.song->sectionList()[0]; }
+    ORPSectionMarkerPtr entry() const { return song.song->sectionMarkerList()[0]; }
+    // The first section holds `count` bars of 4/4 at zoom level 1 (8 divisions, 144 points).
+    void setBars(size_t count)
+    {
+        while (section()->patterns().size() < count)
+            section()->insertPatterns({ ORPPattern::pattern() }, section()->patterns().size());
+        song.document->undo.removeAllActions();
+    }
+    void editPlaylist() { editor->setEditedObjects({ entry() }, kit); }
+    ORPPatternInstancePtr bar(size_t index) const { return editor->instances().at(index); }
+    // The centre of cell (group, division) of bar `index`.
+    ORPPoint cell(size_t index, int group, int div) const
+    {
+        const auto& frame = bar(index)->frame();
+        return { frame.x + 18 * div + 9, frame.y + 24 + 18 * group + 9 };
+    }
+    ORPMouseInput at(ORPPoint point, ORPEditorModifiers modifiers = {}, int clicks = 1) const
+    {
+        return { point, modifiers, clicks, ORPMouseInput::Button::Left };
+    }
+    void click(ORPPoint point, ORPEditorModifiers modifiers = {}, int clicks = 1)
+    {
+        editor->hoverUpdate(at(point, modifiers, clicks));
+        editor->mouseDown(at(point, modifiers, clicks));
+        editor->mouseUp(at(point, modifiers, clicks));
+    }
+
+    ORPDrumPtr kickHard = makeDrum("Kick", "Hard", "Kicks");
+    ORPDrumPtr kickSoft = makeDrum("Kick", "Soft", "Kicks");
+    ORPDrumPtr kickLow = makeDrum("Low Kick", "default", "Kicks");
+    ORPDrumPtr snare = makeDrum("Snare", "Plain", "Snares");
+    ORPDrumPtr hatClosed = makeDrum("Hat", "Closed", "Hats");
+    ORPDrumPtr hatOpen = makeDrum("Hat", "Open", "Hats");
+    ORPDrumPtr ride = makeDrum("Ride", "default", "Hats");
+    ORPDrumKitPtr kit = ORPDrumKit::kit();
+    SongFixture song;
+    TempDefaults defaults;
+    ORPDrumPicker picker;
+    RecordingEditorView view;
+    std::shared_ptr<ORPPatternEditor> editor = std::make_shared<ORPPatternEditor>(view, defaults.store());
+};
+
+} // namespace rp::test
