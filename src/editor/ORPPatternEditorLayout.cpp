@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -28,11 +30,6 @@ int64_t divisionAt(float place, int64_t n)
 bool contains(const ORPRect& rect, ORPPoint point)
 {
     return point.x >= rect.x && point.x < rect.x + rect.width && point.y >= rect.y && point.y < rect.y + rect.height;
-}
-
-bool samePlacement(const ORPPatternInstance& a, const ORPPatternInstance& b)
-{
-    return a.pattern() == b.pattern() && a.sectionMarker() == b.sectionMarker();
 }
 
 const void* objectIdentity(const ORPPatternEditor::EditedObject& object)
@@ -138,6 +135,15 @@ void ORPPatternEditor::rebuildInstances()
         for (const char* name : names)
             observeModel(object, name);
     };
+    // Where each pattern appeared, per playlist entry: selected before, and its first new bar.
+    using Placement = std::pair<const ORPPattern*, const ORPSectionMarker*>;
+    auto placementOf = [](const ORPPatternInstance& instance) {
+        return Placement { instance.pattern().get(), instance.sectionMarker().get() };
+    };
+    std::set<Placement> wasSelected;
+    for (const auto& old : selected_)
+        wasSelected.insert(placementOf(*old));
+    std::map<Placement, ORPPatternInstancePtr> firstNew;
     ORPPatternInstancePtr insertion;
     const bool several = objectList_.size() >= 2 && std::holds_alternative<ORPSectionPtr>(objectList_.front());
     if (!several) {
@@ -170,12 +176,10 @@ void ORPPatternEditor::rebuildInstances()
                     cue += pattern->duration();
                     ++barInSong;
                     ++barInMarker;
-                    for (const auto& old : selected_) {
-                        if (samePlacement(*old, *instance)) {
-                            instance->selection()->select(true, 0.0f, 1.0f);
-                            freshSelected.push_back(instance);
-                            break;
-                        }
+                    firstNew.emplace(placementOf(*instance), instance);
+                    if (wasSelected.count(placementOf(*instance))) {
+                        instance->selection()->select(true, 0.0f, 1.0f);
+                        freshSelected.push_back(instance);
                     }
                     observeOnce(pattern.get(), { ORPPatternEventsModifiedNotification, ORPPatternGeometryChangedNotification });
                 }
@@ -188,10 +192,8 @@ void ORPPatternEditor::rebuildInstances()
                         ORPSectionRenamedNotification });
         }
         auto counterpart = [&](const ORPPatternInstance& old) -> ORPPatternInstancePtr {
-            for (const auto& instance : fresh)
-                if (samePlacement(old, *instance))
-                    return instance;
-            return nullptr;
+            auto found = firstNew.find(placementOf(old));
+            return found == firstNew.end() ? nullptr : found->second;
         };
         if (insertPatti_) {
             insertion = counterpart(*insertPatti_);

@@ -65,14 +65,18 @@ void ORPPatternEditor::setSelected(const ORPPatternInstancePtr& instance, bool f
     auto& selection = *instance->selection();
     const int previous = selection.selectionFrom(from, to);
     selection.select(flag, from, to);
-    auto listed = std::find(selected_.begin(), selected_.end(), instance);
+    // selected_ is sorted by bar number: find the instance (or where it belongs) by binary search.
+    auto byBar = [](const ORPPatternInstancePtr& a, const ORPPatternInstancePtr& b) { return a->barNumberCompare(*b) < 0; };
+    auto place = std::lower_bound(selected_.begin(), selected_.end(), instance, byBar);
+    auto listed = place;
+    while (listed != selected_.end() && *listed != instance && !byBar(instance, *listed))
+        ++listed;
+    const bool isListed = listed != selected_.end() && *listed == instance;
     if (!flag) {
-        if (!selection.anySelection() && listed != selected_.end())
+        if (!selection.anySelection() && isListed)
             selected_.erase(listed);
-    } else if (listed == selected_.end()) {
-        selected_.push_back(instance);
-        std::stable_sort(selected_.begin(), selected_.end(),
-            [](const auto& a, const auto& b) { return a->barNumberCompare(*b) < 0; });
+    } else if (!isListed) {
+        selected_.insert(std::upper_bound(selected_.begin(), selected_.end(), instance, byBar), instance);
     }
     const bool shows = (previous == 0 && flag) || previous == 2 || (previous == 1 && !flag);
     if (shows) {
@@ -137,12 +141,13 @@ void ORPPatternEditor::selectAll()
 
 void ORPPatternEditor::deselectAll()
 {
+    // From the last: each removal is then at the end of the list.
     while (!selected_.empty()) {
-        const auto first = selected_.front();
-        setSelected(first, false, 0.0f, 1.0f);
+        const auto last = selected_.back();
+        setSelected(last, false, 0.0f, 1.0f);
         // An entry whose selection was already empty leaves the list too.
-        if (!selected_.empty() && selected_.front() == first)
-            selected_.erase(selected_.begin());
+        if (!selected_.empty() && selected_.back() == last)
+            selected_.pop_back();
     }
 }
 
