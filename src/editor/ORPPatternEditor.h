@@ -203,6 +203,12 @@ public:
     bool editingMulti() const { return editingMulti_; }
     bool addingMode() const { return addingMode_; }
 
+    // --- Focus ---
+    // The window became or resigned key: blink and mouse-position timer on or off, selection redrawn.
+    void windowKeyChanged(bool isKey);
+    // The editor became or resigned first responder: the selection's colour follows focus.
+    void firstResponderChanged() { setNeedsDisplayInSelectedRegions(); }
+
     // --- Insertion blink ---
     bool insertionBlink() const { return insertionBlink_; }
     // The blink timer fired: toggles the phase and redraws the insertion point.

@@ -398,6 +398,15 @@ void ORPPatternEditor::velocityPopUpClosed()
     view_.setMousePositionTimer(true);
 }
 
+// --- Focus ---
+
+void ORPPatternEditor::windowKeyChanged(bool isKey)
+{
+    enableInsertionPointBlink(isKey);
+    view_.setMousePositionTimer(isKey);
+    setNeedsDisplayInSelectedRegions();
+}
+
 // --- Insertion blink ---
 
 void ORPPatternEditor::blinkInsertionPoint()
