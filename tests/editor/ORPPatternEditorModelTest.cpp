@@ -55,7 +55,7 @@ TEST_F(FollowsModel, SameObjectsKeepTheInsertionPointAndANewKitResetsTheDrum)
     setBars(3);
     editPlaylist();
     editor->moveInsertionPointToPlace(0.5f, bar(2));
-    NotificationRecorder moved(ORPPatternEditorInsertionPointMovedNotification);
+    PostedNotifications moved(ORPPatternEditorInsertionPointMovedNotification);
     editor->setEditedObjects({ entry() }, kit);
     EXPECT_EQ(editor->insertionPatternInstance(), bar(2));
     EXPECT_EQ(moved.count(), 1u); // announced even so
@@ -64,7 +64,7 @@ TEST_F(FollowsModel, SameObjectsKeepTheInsertionPointAndANewKitResetsTheDrum)
     editor->hoverUpdate(at(cell(0, 0, 1)));
     EXPECT_EQ(editor->currentDrum(), snare);
     auto small = ORPDrumKit::kit();
-    small->addDrum(makeDrum("Clap", "default", "Hands"));
+    small->addDrum(editorDrum("Hands", "Clap", "default"));
     editor->setEditedObjects({ entry() }, small);
     EXPECT_FALSE(editor->currentDrum());
     EXPECT_EQ(editor->numGroups(), 1);

@@ -14,7 +14,7 @@ TEST_F(Selection, RedrawsAndNotifiesOnlyWhenTheChangeShows)
     setBars(2);
     editPlaylist();
     rp::NotificationQueue::defaultQueue().flush();
-    NotificationRecorder changed(ORPPatternEditorPatternSelectionChangedNotification);
+    PostedNotifications changed(ORPPatternEditorPatternSelectionChangedNotification);
     const ORPRect columns2to4 { 36, 24, 3 * 18, 54 };
     struct Step {
         bool select;
@@ -107,7 +107,7 @@ TEST_F(Selection, SelectAllAndMovingTheInsertionPoint)
 {
     setBars(3);
     editPlaylist();
-    NotificationRecorder moved(ORPPatternEditorInsertionPointMovedNotification);
+    PostedNotifications moved(ORPPatternEditorInsertionPointMovedNotification);
     editor->selectAll();
     EXPECT_TRUE(editor->wholeBarSelection());
     EXPECT_EQ(editor->selectedPatternInstances().size(), 3u);

@@ -7,7 +7,7 @@
 #include "editor/ORPInterfaceDefaults.h"
 #include "editor/ORPPatternEditor.h"
 #include "foundation/NotificationQueue.h"
-#include "model/ModelTestSupport.h"
+#include "foundation/UndoManager.h"
 #include "model/ORPSectionMarker.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,50 @@
 #include <vector>
 
 namespace rp::test {
+
+inline ORPDrumPtr editorDrum(const std::string& group, const std::string& type, const std::string& variant)
+{
+    auto drum = ORPDrum::drum();
+    drum->setGroupName(group);
+    drum->setTypeName(type);
+    drum->setVariantName(variant);
+    return drum;
+}
+
+// Owns the song's undo manager as a song document does; groups only where the editor opens them.
+class EditorTestDocument : public ORPSongDocument {
+public:
+    EditorTestDocument() { undo.setGroupsByEvent(false); }
+    UndoManager* undoManager() override { return &undo; }
+    UndoManager undo;
+};
+
+// Records the notifications of one name while it lives.
+class PostedNotifications {
+public:
+    explicit PostedNotifications(const std::string& name)
+    {
+        NotificationCenter::defaultCenter().addObserver(
+            this, name, nullptr, [this](const Notification& note) { posted.push_back(note); });
+    }
+    ~PostedNotifications() { NotificationCenter::defaultCenter().removeObserver(this); }
+    PostedNotifications(const PostedNotifications&) = delete;
+    PostedNotifications& operator=(const PostedNotifications&) = delete;
+    size_t count() const { return posted.size(); }
+    std::vector<Notification> posted;
+};
+
+// A song with one playlist entry playing its one section, owned by a test document.
+struct EditorSong {
+    EditorSong()
+    {
+        ORPSong::setDefaultKitProvider({});
+        song = ORPSong::song();
+        song->setDocument(document);
+    }
+    std::shared_ptr<EditorTestDocument> document = std::make_shared<EditorTestDocument>();
+    ORPSongPtr song;
+};
 
 class RecordingEditorView : public ORPPatternEditorView {
 public:
@@ -107,15 +151,15 @@ struct EditorFixture : ::testing::Test {
         editor->mouseUp(at(point, modifiers, clicks));
     }
 
-    ORPDrumPtr kickHard = makeDrum("Kick", "Hard", "Kicks");
-    ORPDrumPtr kickSoft = makeDrum("Kick", "Soft", "Kicks");
-    ORPDrumPtr kickLow = makeDrum("Low Kick", "default", "Kicks");
-    ORPDrumPtr snare = makeDrum("Snare", "Plain", "Snares");
-    ORPDrumPtr hatClosed = makeDrum("Hat", "Closed", "Hats");
-    ORPDrumPtr hatOpen = makeDrum("Hat", "Open", "Hats");
-    ORPDrumPtr ride = makeDrum("Ride", "default", "Hats");
+    ORPDrumPtr kickHard = editorDrum("Kicks", "Kick", "Hard");
+    ORPDrumPtr kickSoft = editorDrum("Kicks", "Kick", "Soft");
+    ORPDrumPtr kickLow = editorDrum("Kicks", "Low Kick", "default");
+    ORPDrumPtr snare = editorDrum("Snares", "Snare", "Plain");
+    ORPDrumPtr hatClosed = editorDrum("Hats", "Hat", "Closed");
+    ORPDrumPtr hatOpen = editorDrum("Hats", "Hat", "Open");
+    ORPDrumPtr ride = editorDrum("Hats", "Ride", "default");
     ORPDrumKitPtr kit = ORPDrumKit::kit();
-    SongFixture song;
+    EditorSong song;
     TempDefaults defaults;
     ORPDrumPicker picker;
     RecordingEditorView view;
