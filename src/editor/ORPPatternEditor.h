@@ -101,7 +101,9 @@ public:
     // --- Companions ---
     void setDrumPicker(ORPDrumPicker* picker) { drumPicker_ = picker; }
     ORPDrumPicker* drumPicker() const { return drumPicker_; }
-    void setPlayer(std::shared_ptr<ORPPlayer> player) { player_ = std::move(player); }
+    // The editor's own player; it is told to read its bars from this editor (when the editor is
+    // owned by a shared pointer, as it must be for that).
+    void setPlayer(std::shared_ptr<ORPPlayer> player);
     const std::shared_ptr<ORPPlayer>& player() const { return player_; }
     // The song document's answer to "all sections of the song" (whole-song zoom).
     void setAllSectionsProvider(std::function<std::vector<ORPSectionPtr>()> provider)

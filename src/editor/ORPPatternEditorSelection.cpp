@@ -24,6 +24,15 @@ int64_t columnOf(float place, int64_t n)
 
 } // namespace
 
+void ORPPatternEditor::setPlayer(std::shared_ptr<ORPPlayer> player)
+{
+    if (player_ && player_ != player)
+        player_->setPatternEditor(nullptr);
+    player_ = std::move(player);
+    if (player_)
+        player_->setPatternEditor(weak_from_this().lock());
+}
+
 bool ORPPatternEditor::isPlaying() const
 {
     return player_ && player_->isPlaying();

@@ -1,7 +1,10 @@
 // Selecting ranges and bars, the redraws and notifications they cause, the bars an edit works on,
 // and zoom.
 
+#include "audio/AudioDevice.h"
 #include "editor/PatternEditorTestSupport.h"
+#include "kit/ORPUserDefaults.h"
+#include "player/ORPPlayer.h"
 
 using namespace rp::test;
 
@@ -175,6 +178,55 @@ TEST_F(Selection, ZoomStepsPatternsAndBeepsWhenNothingChanges)
         pattern->setZoomLevel(6);
     editor->performZoom(true, false);
     EXPECT_EQ(view.beeps, beeps + 1);
+}
+
+} // namespace
+
+namespace {
+
+// The editor's player on the null audio device, reading its defaults from the fixture's store.
+struct WithPlayer : EditorFixture {
+    WithPlayer()
+    {
+        ORPUserDefaults::setDefaults(&defaults.store());
+        player = ORPPlayer::init(AudioDeviceKind::Null);
+    }
+    ~WithPlayer() override
+    {
+        if (player)
+            player->stopAndReset();
+        editor->setPlayer(nullptr);
+        player.reset();
+        ORPUserDefaults::setDefaults(nullptr);
+    }
+    std::shared_ptr<ORPPlayer> player;
+};
+
+TEST_F(WithPlayer, ChangingASelectionBeingPlayedStopsIt)
+{
+    ASSERT_TRUE(player);
+    setBars(3);
+    editPlaylist();
+    editor->setPlayer(player);
+    editor->setSelected(bar(1), true, 0, 1);
+    player->startPlaybackOnceOnly(false);
+    ASSERT_TRUE(editor->isPlaying());
+    // The player plays what the editor selected.
+    EXPECT_EQ(player->instances(), std::vector<ORPPatternInstancePtr> { bar(1) });
+    EXPECT_FALSE(view.blinkTimer);
+
+    editor->setSelected(bar(2), true, 0, 1);
+    EXPECT_FALSE(editor->isPlaying());
+    EXPECT_FALSE(editor->stopPlaying()); // nothing left to stop
+
+    // Without a selection, moving the insertion point leaves playback running.
+    editor->deselectAll();
+    player->startPlaybackOnceOnly(false);
+    ASSERT_TRUE(editor->isPlaying());
+    editor->moveInsertionPointToPlace(0.5f, bar(0));
+    EXPECT_TRUE(editor->isPlaying());
+    EXPECT_TRUE(editor->stopPlaying());
+    EXPECT_TRUE(view.blinkTimer);
 }
 
 } // namespace
