@@ -102,21 +102,21 @@ public:
     }
     std::vector<ORPEventPtr> eventsByGroupAtRatio(float place, const ORPPattern& pattern) const override
     {
-        std::vector<ORPEventPtr> slots(static_cast<size_t>(groups));
+        std::vector<ORPEventPtr> rows(static_cast<size_t>(groups));
         for (const ORPEventPtr& event : pattern.eventsAtPlace(place)) {
             const int32_t g = defaultGridPositionForDrum(*event->drum());
             for (int k = 0; k < groups; ++k) {
-                if (g + k < groups && !slots[static_cast<size_t>(g + k)]) {
-                    slots[static_cast<size_t>(g + k)] = event;
+                if (g + k < groups && !rows[static_cast<size_t>(g + k)]) {
+                    rows[static_cast<size_t>(g + k)] = event;
                     break;
                 }
-                if (g - k >= 0 && g - k < groups && !slots[static_cast<size_t>(g - k)]) {
-                    slots[static_cast<size_t>(g - k)] = event;
+                if (g - k >= 0 && g - k < groups && !rows[static_cast<size_t>(g - k)]) {
+                    rows[static_cast<size_t>(g - k)] = event;
                     break;
                 }
             }
         }
-        return slots;
+        return rows;
     }
     int32_t defaultGridPositionForDrum(const ORPDrum& drum) const override
     {
@@ -153,7 +153,7 @@ private:
     double height_ = 0;
 };
 
-// A 4/4 bar at `bpm` (quarter basis) and zoom level 2 per beat unless told otherwise.
+// A bar at `bpm` on the quarter, 4/4 and zoom level 1 (two divisions a beat) unless told otherwise.
 inline ORPPatternPtr makeBar(float bpm = 120, int16_t top = 4, int16_t bottom = 4, int16_t zoom = 1)
 {
     auto pattern = ORPPattern::pattern();
