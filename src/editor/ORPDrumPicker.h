@@ -122,6 +122,7 @@ public:
     void userClickedHeading();
 
 private:
+    friend class ORPDrumListEntry; // a variant chosen from a row's menu sends the picker's action
     void sendAction();
     std::optional<size_t> rowOfDrum(const ORPDrumPtr& drum) const;
 
