@@ -329,12 +329,6 @@ void ORPPatternEditor::mouseDragged(const ORPMouseInput& input)
         }
     } else if (mouseOperation_ == kOpPainting && currDrum_) {
         if (addingMode_) {
-            bool present = false;
-            for (const auto& event : pattern->eventsAtPlace(currPlace_))
-                present = present || event->drum() == currDrum_;
-            // A cell that already holds the drum is left as it is: no doubled hit.
-            if (present)
-                return;
             const auto event = pattern->addEventWithDrum(currDrum_, defaultVelocity(), currPlace_);
             if (event && player_)
                 player_->playDrumSound(currDrum_, event->velocity());

@@ -115,6 +115,16 @@ TEST_F(Layout, DivisionsFollowTheZoomLevel)
     pattern->setZoomLevel(-1);
     editor->adjustLayout();
     EXPECT_EQ(bar(0)->frame().width, 18);
+
+    // Half a beat at one division a beat still makes one column, so the bar can be hit and drawn.
+    pattern->setTimeSignatureTop(1, 8);
+    pattern->setZoomLevel(0);
+    ASSERT_LT(pattern->beats(), 1.0f);
+    EXPECT_EQ(editor->numDivsForPattern(*pattern), 1);
+    editor->adjustLayout();
+    editor->hitTest({ 10, 40 });
+    EXPECT_EQ(editor->hoverDiv(), 0);
+    EXPECT_FLOAT_EQ(editor->hoverPlace(), 0.0f);
 }
 
 TEST_F(Layout, DivisionLinesCatchThreePointsAroundThem)
