@@ -237,7 +237,7 @@ private:
     void redrawHoverColumn(const ORPPatternInstancePtr& instance, int16_t div);
     ORPEventPtr eventShownInRow(const ORPPattern& pattern, float place, int16_t group) const;
     rp::UndoManager* beginDragGroup(const ORPPattern& pattern);
-    void selectingDragStep(ORPPoint point);
+    void selectingDragStep();
 
     // Picker access (no picker: no current drum, grid row from the kit's hierarchy).
     ORPDrumPtr pickerDefaultDrum() const;

@@ -283,9 +283,8 @@ void ORPPatternEditor::mouseDown(const ORPMouseInput& input)
     view_.setAutoScrollTimer(true);
 }
 
-void ORPPatternEditor::selectingDragStep(ORPPoint point)
+void ORPPatternEditor::selectingDragStep()
 {
-    (void)point;
     const auto patti = currPatti_.lock();
     if (!patti)
         return;
@@ -309,14 +308,14 @@ void ORPPatternEditor::mouseDragged(const ORPMouseInput& input)
         view_.dragSelectedBars(input.point);
         view_.setAutoScrollTimer(false);
         hoverUpdate(input);
-        selectingDragStep(input.point);
+        selectingDragStep();
         return;
     }
     if (!hoverUpdate(input))
         return;
     const auto patti = currPatti_.lock();
     if (mouseOperation_ == kOpSelecting) {
-        selectingDragStep(input.point);
+        selectingDragStep();
         return;
     }
     if (!patti || currGrp_ < 0 || currDiv_ < 0)
