@@ -2,6 +2,8 @@
 
 #include "BuildInfo.h"
 #include "app/DocumentController.h"
+#include "app/DrumListPanel.h"
+#include "widgets/DrumPickerView.h"
 #include "app/PreferencesWindow.h"
 #include "app/ReconcileDialog.h"
 #include "app/SongWindow.h"
@@ -99,6 +101,12 @@ AppController::AppController()
     }
     connect(documents_.get(), &DocumentController::documentsChanged, this, [this] {
         publishWindowOrder();
+        // The drum list shows the front window's drums.
+        if (!drumListPanel_) {
+            drumListPanel_ = new DrumListPanel;
+        }
+        SongWindow* front = documents_->frontmost();
+        drumListPanel_->showPicker(front ? front->drumPickerView() : nullptr, front);
         // The last window closing keeps the list it had: that document reopens next time.
         if (!terminating_ && !documents_->windows().empty()) {
             lastOpenDocuments_.clear();

@@ -15,6 +15,7 @@ namespace rp::app {
 
 class DocumentController;
 class PreferencesWindow;
+class DrumListPanel;
 class ReconcileDialog;
 
 // The application's delegate: start-up (documents to reopen, the example song on first launch, the
@@ -63,6 +64,7 @@ private:
     std::shared_ptr<ORPDocumentWindowOrder> windowOrder_;
     std::shared_ptr<ORPMIDIRouting> midiRouting_;
     PreferencesWindow* preferences_ = nullptr;
+    DrumListPanel* drumListPanel_ = nullptr;
     bool terminating_ = false;
     QStringList lastOpenDocuments_;
 };

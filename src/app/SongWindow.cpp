@@ -9,7 +9,12 @@
 #include "foundation/UserDefaults.h"
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSection.h"
-#include "widgets/BarOverviewView.h"
+#include "app/PatternEditorHost.h"
+#include "editor/ORPDrumPicker.h"
+#include "player/ORPPlayer.h"
+#include "widgets/DrumPickerView.h"
+#include "widgets/EditorImages.h"
+#include "widgets/PatternEditorView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -96,18 +101,18 @@ SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* 
         }
         refreshTitle();
     });
-    auto& defaults = UserDefaults::standard();
-    bars_->setPatternsPerRow(defaults.integerForKey("RPPatternsPerRow"));
-    defaults.addObserverForKey(this, "RPPatternsPerRow", [this](const std::string& key) {
-        bars_->setPatternsPerRow(UserDefaults::standard().integerForKey(key));
-    });
     initializeUIEntirely();
 }
 
 SongWindow::~SongWindow()
 {
-    UserDefaults::standard().removeKeyObservers(this);
     NotificationCenter::defaultCenter().removeObserver(this);
+    if (player_) {
+        player_->stopAndReset();
+    }
+    // The drum list may be lent to the floating panel: it goes with this window, before its picker.
+    delete pickerView_;
+    delete editorHost_;
     if (document_) {
         document_->undoManager()->removeAllActions();
     }
@@ -115,12 +120,22 @@ SongWindow::~SongWindow()
 
 void SongWindow::buildLayout()
 {
-    bars_ = new widgets::BarOverviewView;
-    barsScroll_ = new QScrollArea;
-    barsScroll_->setWidget(bars_);
-    barsScroll_->setWidgetResizable(true);
-    barsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    barsScroll_->setProperty("probeName", "patternEditor");
+    // The editor's own player auditions clicks and will play the bars; without a usable audio
+    // device the editor still edits.
+    player_ = ORPPlayer::init();
+    drumPicker_ = std::make_unique<ORPDrumPicker>();
+    drumPicker_->setPlayer(player_);
+    pickerView_ = new widgets::DrumPickerView(*drumPicker_, this);
+    pickerView_->hide();
+    pickerView_->setIconProvider([this](const ORPDrum& drum) {
+        return QPixmap::fromImage(widgets::EditorImages::drumIcon(drum, devicePixelRatioF()));
+    });
+    editorView_ = new widgets::PatternEditorView;
+    editorView_->setProperty("probeName", "patternEditor");
+    editorHost_ = new PatternEditorHost(editorView_, *drumPicker_);
+    const auto& editor = editorHost_->editor();
+    editor->setPlayer(player_);
+    editor->setAllSectionsProvider([this] { return document_->song()->sectionList(); });
 
     // The song's own fields, left of the tables.
     auto* fields = new QWidget;
@@ -172,18 +187,20 @@ void SongWindow::buildLayout()
 
     // The editor takes every change of the window's height; the lower pane keeps its own.
     mainSplitView_ = new QSplitter(Qt::Vertical);
-    mainSplitView_->addWidget(barsScroll_);
+    mainSplitView_->addWidget(editorView_);
     mainSplitView_->addWidget(lower);
     mainSplitView_->setStretchFactor(0, 1);
     mainSplitView_->setStretchFactor(1, 0);
     mainSplitView_->setChildrenCollapsible(false);
-    barsScroll_->setMinimumHeight(120);
+    editorView_->setMinimumHeight(120);
     lower->setMinimumHeight(150);
     mainSplitView_->setSizes({ 420, 220 });
     setCentralWidget(mainSplitView_);
 
     connect(songNameField_, &QLineEdit::editingFinished, this, &SongWindow::nameEdited);
     connect(masterLevelSlider_, &QSlider::valueChanged, this, &SongWindow::levelMoved);
+    connect(sectionsTable_, &QTableWidget::itemSelectionChanged, this, &SongWindow::sectionsSelectionChanged);
+    connect(layoutTable_, &QTableWidget::itemSelectionChanged, this, &SongWindow::playlistSelectionChanged);
 }
 
 void SongWindow::observeSong()
@@ -206,11 +223,81 @@ void SongWindow::observeSong()
 void SongWindow::initializeUIEntirely()
 {
     observeSong();
+    const auto& song = *document_->song();
+    if (song.drumKit()) {
+        // The same objects again with the (new) kit: the drum list follows the kit.
+        editorHost_->editor()->setEditedObjects(editorHost_->editor()->editedObjects(), song.drumKit());
+        if (player_) {
+            const auto inUse = song.drumsCurrentlyInUse();
+            player_->precacheWaveformsForDrums({ inUse.begin(), inUse.end() });
+        }
+    }
     refreshMetricsAndTables();
     refreshMiscellaneousState();
     refreshTitle();
+    // The whole playlist, so the editor shows the whole song.
     layoutTable_->clearSelection();
     layoutTable_->selectAll();
+    editorView_->setFocus();
+}
+
+widgets::DrumPickerView* SongWindow::drumPickerView() const
+{
+    return pickerView_;
+}
+
+void SongWindow::sectionsSelectionChanged()
+{
+    if (updatingTables_) {
+        return;
+    }
+    if (!sectionsTable_->selectionModel()->selectedRows().isEmpty()) {
+        const QSignalBlocker block(layoutTable_);
+        layoutTable_->clearSelection();
+        layoutTable_->viewport()->update();
+    }
+    editSelectedObjects();
+}
+
+void SongWindow::playlistSelectionChanged()
+{
+    if (updatingTables_) {
+        return;
+    }
+    if (!layoutTable_->selectionModel()->selectedRows().isEmpty()) {
+        const QSignalBlocker block(sectionsTable_);
+        sectionsTable_->clearSelection();
+        sectionsTable_->viewport()->update();
+    }
+    editSelectedObjects();
+}
+
+void SongWindow::editSelectedObjects()
+{
+    const auto& song = *document_->song();
+    auto selectedRows = [](QTableWidget* table) {
+        std::vector<size_t> rows;
+        for (const QModelIndex& index : table->selectionModel()->selectedRows()) {
+            rows.push_back(static_cast<size_t>(index.row()));
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+    std::vector<ORPPatternEditor::EditedObject> objects;
+    for (size_t row : selectedRows(sectionsTable_)) {
+        if (row < song.sectionList().size()) {
+            objects.emplace_back(song.sectionList()[row]);
+        }
+    }
+    for (size_t row : selectedRows(layoutTable_)) {
+        if (row < song.sectionMarkerList().size()) {
+            objects.emplace_back(song.sectionMarkerList()[row]);
+        }
+    }
+    editorHost_->editor()->setEditedObjects(objects, objects.empty() ? nullptr : song.drumKit());
+    if (auto* probe = UiProbe::instance()) {
+        probe->scheduleWrite();
+    }
 }
 
 void SongWindow::refreshTitle()
@@ -240,6 +327,9 @@ void SongWindow::refreshMiscellaneousState()
     if (songNotesField_->toPlainText() != qt(song.notes())) {
         songNotesField_->setPlainText(qt(song.notes()));
     }
+    if (player_) {
+        player_->setMasterLevel(song.masterLevel());
+    }
     const auto& kit = song.drumKit();
     kitText_->setText(kit ? qt(song.drumKitURL().stem().string()) : qt(localized("No drum kit")));
     kitText_->setToolTip(QString::fromStdString(song.drumKitURL().string()));
@@ -251,6 +341,8 @@ void SongWindow::refreshMetricsAndTables()
     const auto& song = *document_->song();
     durationText_->setText(qt(editor::SongOverview::durationText(song)));
 
+    // Reloading the rows must not hand the editor a passing empty selection.
+    updatingTables_ = true;
     const auto sections = editor::SongOverview::sectionRows(song);
     sectionsTable_->setRowCount(static_cast<int>(sections.size()));
     for (size_t row = 0; row < sections.size(); ++row) {
@@ -262,7 +354,7 @@ void SongWindow::refreshMetricsAndTables()
         fillRow(layoutTable_, static_cast<int>(row),
             { qt(entries[row].name), qt(entries[row].sectionName), QString::number(entries[row].repeats) });
     }
-    bars_->setBars(editor::SongOverview::bars(song));
+    updatingTables_ = false;
     refreshTitle();
 }
 
@@ -311,17 +403,62 @@ void SongWindow::closeEvent(QCloseEvent* event)
 
 nlohmann::json SongWindow::probeEditor() const
 {
-    nlohmann::json bars = nlohmann::json::array();
-    const QPoint origin = bars_->mapToGlobal(QPoint(0, 0));
-    const auto& summaries = bars_->bars();
-    for (size_t i = 0; i < summaries.size(); ++i) {
-        const QRect rect = bars_->barRect(i).translated(origin);
-        bars.push_back({ { "index", i }, { "barNumber", summaries[i].barNumber },
-            { "rect", { rect.x(), rect.y(), rect.width(), rect.height() } }, { "meter", summaries[i].meter },
-            { "tempo", summaries[i].tempo }, { "title", summaries[i].entryTitle } });
+    const auto& editor = *editorHost_->editor();
+    const QWidget* viewport = editorView_->viewport();
+    const QPoint origin = viewport->mapToGlobal(QPoint(0, 0));
+    // Canvas points to screen pixels (the canvas scrolls under the viewport).
+    auto screen = [&](const ORPRect& rect) {
+        const QPointF topLeft = editorView_->viewportPointFromCanvas({ rect.x, rect.y });
+        return nlohmann::json::array({ std::lround(origin.x() + topLeft.x()), std::lround(origin.y() + topLeft.y()),
+            std::lround(rect.width), std::lround(rect.height) });
+    };
+    const auto& instances = editor.instances();
+    std::unordered_map<const ORPPatternInstance*, size_t> indexOf;
+    for (size_t i = 0; i < instances.size(); ++i) {
+        indexOf[instances[i].get()] = i;
     }
-    return { { "window", UiProbe::windowId(this) }, { "origin", { origin.x(), origin.y() } }, { "bars", bars },
-        { "playing", false }, { "recording", false } };
+    std::vector<std::string> groupNames;
+    if (const auto& kit = editor.drumKit()) {
+        for (const auto& group : kit->drumsHierarchy()) {
+            groupNames.push_back(group->groupName());
+        }
+    }
+    const double header = ORPPatternEditor::kHeaderHeight;
+    const double footer = ORPPatternEditor::kFooterHeight;
+    const double title = ORPPatternEditor::kTitleStripHeight;
+    const double cell = ORPPatternEditor::kCellSize;
+    nlohmann::json bars = nlohmann::json::array();
+    // Only the bars in view: a song may have thousands.
+    for (const auto& instance : editor.instancesIntersecting(editorHost_->visibleRect())) {
+        const ORPRect f = instance->frame();
+        nlohmann::json rows = nlohmann::json::array();
+        for (int16_t g = 0; g < editor.numGroups(); ++g) {
+            rows.push_back({ { "group", static_cast<size_t>(g) < groupNames.size() ? groupNames[g] : std::string() },
+                { "rect", screen({ f.x, f.y + header + cell * g, f.width, cell }) } });
+        }
+        bars.push_back({ { "index", indexOf[instance.get()] }, { "barNumber", instance->barNumberInSong() },
+            { "rect", screen(f) }, { "divisions", editor.numDivsForPattern(*instance->pattern()) },
+            { "titleRect", screen({ f.x, f.y, f.width, title }) },
+            { "divisionStripRect", screen({ f.x, f.y + title, f.width, header - title }) },
+            { "gridRect", screen({ f.x, f.y + header, f.width, f.height - header - footer }) }, { "rows", rows } });
+    }
+    nlohmann::json insertion = nullptr;
+    if (const auto index = editor.insertionPointIndex()) {
+        insertion = { { "bar", *index }, { "place", editor.insertionPointPlace() } };
+    }
+    nlohmann::json selection = nlohmann::json::array();
+    for (const auto& instance : editor.selectedPatternInstances()) {
+        const auto& ranges = instance->selection()->rangeArray();
+        for (size_t i = 0; i + 1 < ranges.size(); i += 2) {
+            selection.push_back({ indexOf[instance.get()], ranges[i], ranges[i + 1] });
+        }
+    }
+    const auto drum = drumPicker_->defaultDrum();
+    return { { "window", UiProbe::windowId(this) }, { "origin", { origin.x(), origin.y() } },
+        { "totalBars", instances.size() }, { "bars", bars }, { "insertionPoint", insertion },
+        { "selection", selection }, { "wholeBarSelection", editor.wholeBarSelection() },
+        { "currentDrum", drum ? drum->compositeName() : std::string() }, { "playing", editor.isPlaying() },
+        { "recording", false } };
 }
 
 void SongWindow::changeDrumKit()

@@ -6,6 +6,7 @@
 #endif
 
 #include <QMainWindow>
+#include <QPointer>
 
 // moc cannot parse the C++20 library headers the engine uses; it needs none of them.
 #ifndef Q_MOC_RUN
@@ -22,13 +23,18 @@ class QSplitter;
 class QTableWidget;
 class QScrollArea;
 
+class ORPDrumPicker;
+class ORPPlayer;
+
 namespace rp::widgets {
-class BarOverviewView;
+class DrumPickerView;
+class PatternEditorView;
 }
 
 namespace rp::app {
 
 class MenuBar;
+class PatternEditorHost;
 
 // The window of one song: the pattern editor above, the song's name, notes and level beside the
 // sections and playlist tables below. Holds its document; refreshes from the song's notifications.
@@ -56,6 +62,10 @@ public:
     // Lets the user choose another kit for the song (undoable), or the first kit of a new song.
     void changeDrumKit();
 
+    // The window's drum list, shown in the floating drum list panel while the window is in front.
+    widgets::DrumPickerView* drumPickerView() const;
+    PatternEditorHost* patternEditor() const { return editorHost_; }
+
 signals:
     void closeRequested(SongWindow* window);
 
@@ -71,12 +81,20 @@ private:
     void nameEdited();
     void notesEdited();
     void levelMoved(int value);
+    // Hands the editor what the tables select: sections, playlist entries, or nothing.
+    void sectionsSelectionChanged();
+    void playlistSelectionChanged();
+    void editSelectedObjects();
 
     std::shared_ptr<editor::SongDocument> document_;
     QSplitter* mainSplitView_ = nullptr;
     QSplitter* sectionsPlaylistSplitView_ = nullptr;
-    widgets::BarOverviewView* bars_ = nullptr;
-    QScrollArea* barsScroll_ = nullptr;
+    std::shared_ptr<ORPPlayer> player_;
+    std::unique_ptr<ORPDrumPicker> drumPicker_;
+    QPointer<widgets::DrumPickerView> pickerView_;
+    widgets::PatternEditorView* editorView_ = nullptr;
+    PatternEditorHost* editorHost_ = nullptr;
+    bool updatingTables_ = false;
     QLineEdit* songNameField_ = nullptr;
     QPlainTextEdit* songNotesField_ = nullptr;
     QSlider* masterLevelSlider_ = nullptr;

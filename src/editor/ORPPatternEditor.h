@@ -27,23 +27,6 @@ inline constexpr const char* ORPPatternEditorPlaybackStartedNotification
 inline constexpr const char* ORPPatternEditorPlaybackStoppedNotification
     = "ORPPatternEditorPlaybackStoppedNotification";
 
-// Modifier keys of a pointer event: Command is Ctrl, Option is Alt, Control is Meta.
-struct ORPEditorModifiers {
-    bool shift = false;
-    bool command = false;
-    bool option = false;
-    bool control = false;
-    bool operator==(const ORPEditorModifiers&) const = default;
-};
-
-struct ORPMouseInput {
-    enum class Button { Left, Right };
-    ORPPoint point; // view coordinates
-    ORPEditorModifiers modifiers;
-    int clickCount = 1;
-    Button button = Button::Left;
-};
-
 // The velocity pop-up's model: a slider showing an event's velocity and a field showing it x 10.
 class ORPEventMenuController {
 public:
@@ -204,6 +187,16 @@ public:
     const ORPDrumPtr& currentDrum() const { return currDrum_; }
     bool editingMulti() const { return editingMulti_; }
     bool addingMode() const { return addingMode_; }
+
+    // --- Keys ---
+    // A typed key as a drum shortcut: `key` is the key's character as printed (Shift applied, other
+    // modifiers ignored). Option steps through the drums sharing the key and plays the chosen one at
+    // the default velocity; otherwise the key's drum is chosen and played at full velocity. False
+    // when no drum has the key (the key goes on to the window).
+    bool drumShortcutKeyDown(const std::string& key, ORPEditorModifiers modifiers);
+    // Runs the hover update again at the last pointer position even though nothing moved (the
+    // current drum changed under the pointer).
+    bool refreshHover();
 
     // --- Focus ---
     // The window became or resigned key: blink and mouse-position timer on or off, selection redrawn.

@@ -384,6 +384,17 @@ void ORPPatternEditor::rightMouseDown(const ORPMouseInput& input)
     mouseOperation_ = kOpMenu;
 }
 
+bool ORPPatternEditor::refreshHover()
+{
+    lastModifiers_ += kForcedUpdateBit;
+    ORPEditorModifiers modifiers;
+    modifiers.shift = lastModifiers_ & 1;
+    modifiers.command = lastModifiers_ & 2;
+    modifiers.option = lastModifiers_ & 4;
+    modifiers.control = lastModifiers_ & 8;
+    return hoverUpdate({ lastMousePoint_, modifiers });
+}
+
 void ORPPatternEditor::velocityPopUpClosed()
 {
     eventMenu_.finish();

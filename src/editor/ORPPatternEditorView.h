@@ -11,6 +11,23 @@ struct ORPPoint {
     bool operator==(const ORPPoint&) const = default;
 };
 
+// Modifier keys of pointer and key events: Command is Ctrl, Option is Alt, Control is Meta.
+struct ORPEditorModifiers {
+    bool shift = false;
+    bool command = false;
+    bool option = false;
+    bool control = false;
+    bool operator==(const ORPEditorModifiers&) const = default;
+};
+
+struct ORPMouseInput {
+    enum class Button { Left, Right };
+    ORPPoint point; // view coordinates
+    ORPEditorModifiers modifiers;
+    int clickCount = 1;
+    Button button = Button::Left;
+};
+
 // The pointer shapes the editor asks for.
 enum class ORPEditorCursor {
     Arrow,

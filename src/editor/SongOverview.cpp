@@ -55,32 +55,4 @@ std::vector<PlaylistRow> SongOverview::playlistRows(const ORPSong& song)
     return rows;
 }
 
-std::vector<BarSummary> SongOverview::bars(const ORPSong& song)
-{
-    std::vector<BarSummary> result;
-    std::string lastMeter;
-    std::string lastTempo;
-    for (const auto& instance : ORPPatternInstance::instancesForPlaylist(song)) {
-        const auto& pattern = instance->pattern();
-        BarSummary bar;
-        bar.barNumber = instance->barNumberInSong();
-        if (instance->barNumberInSectionMarker() == 1) {
-            if (auto marker = instance->sectionMarker()) {
-                bar.entryTitle = marker->name();
-            }
-        }
-        bar.meter = std::to_string(pattern->timeSignatureTop()) + "/" + std::to_string(pattern->timeSignatureBottom());
-        bar.tempo = std::to_string(truncated(pattern->bpm()));
-        bar.beatBasisIcon = ORPPattern::iconNameForBeatBasis(pattern->beatBasis()).value_or("");
-        bar.meterChanges = bar.meter != lastMeter;
-        bar.tempoChanges = bar.tempo + bar.beatBasisIcon != lastTempo;
-        lastMeter = bar.meter;
-        lastTempo = bar.tempo + bar.beatBasisIcon;
-        bar.events = pattern->events()->size();
-        bar.duration = pattern->duration();
-        result.push_back(std::move(bar));
-    }
-    return result;
-}
-
 } // namespace rp::editor

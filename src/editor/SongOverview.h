@@ -20,18 +20,6 @@ struct PlaylistRow {
     int repeats = 0;
 };
 
-struct BarSummary {
-    int barNumber = 0; // in the song, from 1
-    std::string entryTitle; // the playlist entry's name on the entry's first bar, else empty
-    std::string meter; // "7/8", shown where it changes
-    std::string tempo; // "120", shown where it changes (the bar's rounded beats per minute)
-    std::string beatBasisIcon; // the note value the tempo counts ("quarter", "dottedquarter"...)
-    bool meterChanges = false;
-    bool tempoChanges = false;
-    size_t events = 0;
-    float duration = 0;
-};
-
 class SongOverview {
 public:
     // "Total %d bars, %d:%02d duration" with the seconds truncated.
@@ -40,7 +28,6 @@ public:
     static std::string masterLevelText(float level);
     static std::vector<SectionRow> sectionRows(const ORPSong& song);
     static std::vector<PlaylistRow> playlistRows(const ORPSong& song);
-    static std::vector<BarSummary> bars(const ORPSong& song);
 };
 
 } // namespace rp::editor

@@ -1,5 +1,6 @@
 #include "widgets/DrumPickerView.h"
 
+#include "widgets/EditorImages.h"
 #include "widgets/InterfaceFonts.h"
 
 #include <QHeaderView>
@@ -25,16 +26,6 @@ QString qt(const std::string& text)
 QFont pickerFont(const char* family, int pixelSize, bool bold = false)
 {
     return interfaceFont(family, pixelSize, bold);
-}
-
-// A small downward arrow marking rows whose variants can be chosen.
-void drawPopUpArrow(QPainter& painter, const QRectF& box, const QColor& colour)
-{
-    const QPointF centre = box.center();
-    const QPolygonF arrow({ centre + QPointF(-3.5, -1.5), centre + QPointF(3.5, -1.5), centre + QPointF(0, 2.5) });
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colour);
-    painter.drawPolygon(arrow);
 }
 
 // Paints a picker row from the picker's cell text: icon, instrument, variant, arrow; a separator
@@ -100,8 +91,11 @@ public:
                 QFontMetricsF(variantFont).elidedText(qt(text.variantText), Qt::ElideRight, variantBox.width()));
         }
         if (text.showsPopUpArrow) {
-            drawPopUpArrow(*painter, QRectF(cell.right() - arrowSpace, cell.top(), arrowSpace, cell.height()),
-                light ? QColor(60, 60, 60) : palette.text().color());
+            const QPixmap arrow = EditorImages::popupArrow(painter->device()->devicePixelRatioF());
+            const QSizeF size = arrow.deviceIndependentSize();
+            painter->drawPixmap(QRectF(cell.right() - arrowSpace + (arrowSpace - size.width()) / 2,
+                                    cell.top() + (cell.height() - size.height()) / 2, size.width(), size.height()),
+                arrow, QRectF(arrow.rect()));
         }
         painter->restore();
     }

@@ -1,5 +1,7 @@
 #include "widgets/PatternDrawPainter.h"
 
+#include "widgets/InterfaceFonts.h"
+
 #include "editor/ORPInterfaceDefaults.h"
 #include "foundation/Logger.h"
 #include "widgets/EditorImages.h"
@@ -7,7 +9,6 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QFile>
-#include <QFontDatabase>
 #include <QLinearGradient>
 #include <QPaintDevice>
 #include <QPainter>
@@ -48,13 +49,7 @@ constexpr StyleFont kStyleFonts[] = {
 
 QFont fontFor(const StyleFont& style)
 {
-    const QStringList families = QFontDatabase::families();
-    const ORPFontChoice choice = preferredFont(style.family, style.size,
-        [&families](const std::string& family) { return families.contains(QString::fromStdString(family)); });
-    QFont font = choice.isSystemFont ? QApplication::font() : QFont(QString::fromStdString(choice.family));
-    // Sizes are in points of the view, that is device-independent pixels.
-    font.setPixelSize(std::max(1, static_cast<int>(std::lround(choice.size))));
-    return font;
+    return interfaceFont(style.family, style.size);
 }
 
 QColor fromComponents(const ORPDrawColor& c)

@@ -18,7 +18,7 @@
 namespace rp::widgets {
 namespace {
 
-using editor::EditorCursor;
+using EditorCursor = ORPEditorCursor;
 using editor::EditorKey;
 
 // Scroll bars count whole points; a canvas beyond their range scrolls as far as they reach.
@@ -66,19 +66,35 @@ EditorKey editorKey(int key)
     }
 }
 
+// The key's character as printed, with Shift applied: with Ctrl, Meta or Alt held the typed text is a
+// control character (or nothing), so the character comes from the key itself.
+std::string keyCharacters(const QKeyEvent& event)
+{
+    const Qt::KeyboardModifiers held = event.modifiers();
+    if (!(held & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier))) {
+        const QString text = event.text();
+        return text.size() == 1 && !text.at(0).isPrint() ? std::string() : text.toStdString();
+    }
+    const int key = event.key();
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+        const char letter = static_cast<char>((held & Qt::ShiftModifier ? 'A' : 'a') + (key - Qt::Key_A));
+        return std::string(1, letter);
+    }
+    if (key >= Qt::Key_Space && key <= Qt::Key_AsciiTilde) {
+        return std::string(1, static_cast<char>(key));
+    }
+    return {};
+}
+
 } // namespace
 
-uint32_t editorModifiers(Qt::KeyboardModifiers modifiers)
+ORPEditorModifiers editorModifiers(Qt::KeyboardModifiers modifiers)
 {
-    uint32_t flags = 0;
-    if (modifiers & Qt::ShiftModifier)
-        flags |= editor::kShiftKey;
-    if (modifiers & Qt::ControlModifier)
-        flags |= editor::kCommandKey;
-    if (modifiers & Qt::AltModifier)
-        flags |= editor::kOptionKey;
-    if (modifiers & Qt::MetaModifier)
-        flags |= editor::kControlKey;
+    ORPEditorModifiers flags;
+    flags.shift = modifiers.testFlag(Qt::ShiftModifier);
+    flags.command = modifiers.testFlag(Qt::ControlModifier);
+    flags.option = modifiers.testFlag(Qt::AltModifier);
+    flags.control = modifiers.testFlag(Qt::MetaModifier);
     return flags;
 }
 
@@ -150,12 +166,12 @@ ORPRect PatternEditorView::visibleCanvasRect() const
     return { scrollX(), scrollY(), static_cast<double>(view.width()), static_cast<double>(view.height()) };
 }
 
-editor::CanvasPoint PatternEditorView::canvasPointFromViewport(const QPointF& point) const
+ORPPoint PatternEditorView::canvasPointFromViewport(const QPointF& point) const
 {
     return { point.x() + scrollX(), point.y() + scrollY() };
 }
 
-QPointF PatternEditorView::viewportPointFromCanvas(const editor::CanvasPoint& point) const
+QPointF PatternEditorView::viewportPointFromCanvas(const ORPPoint& point) const
 {
     return { point.x - scrollX(), point.y - scrollY() };
 }
@@ -259,22 +275,22 @@ void PatternEditorView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
+    emit viewportResized();
 }
 
 void PatternEditorView::scrollContentsBy(int, int)
 {
     // Painting is relative to the scroll offset: repaint what is now in view.
     viewport()->update();
+    emit scrolled();
 }
 
-editor::MouseInput PatternEditorView::mouseInput(const QMouseEvent& event, int clickCount) const
+ORPMouseInput PatternEditorView::mouseInput(const QMouseEvent& event, int clickCount) const
 {
-    editor::MouseInput input;
+    ORPMouseInput input;
     input.point = canvasPointFromViewport(event.position());
     input.modifiers = editorModifiers(event.modifiers());
-    input.button = event.button() == Qt::RightButton ? editor::MouseButton::Right
-        : event.button() == Qt::MiddleButton       ? editor::MouseButton::Middle
-                                                   : editor::MouseButton::Left;
+    input.button = event.button() == Qt::RightButton ? ORPMouseInput::Button::Right : ORPMouseInput::Button::Left;
     input.clickCount = clickCount;
     return input;
 }
@@ -283,16 +299,16 @@ editor::KeyInput PatternEditorView::keyInput(const QKeyEvent& event) const
 {
     editor::KeyInput input;
     input.key = editorKey(event.key());
-    input.characters = event.text().toStdString();
     input.modifiers = editorModifiers(event.modifiers());
+    input.characters = keyCharacters(event);
     input.isAutoRepeat = event.isAutoRepeat();
     return input;
 }
 
 void PatternEditorView::mousePressEvent(QMouseEvent* event)
 {
-    // The right button opens the context menu (contextMenuEvent) and is no click.
-    if (event->button() == Qt::RightButton || !input_) {
+    // The right button opens the context menu (contextMenuEvent); only the left button clicks.
+    if (event->button() != Qt::LeftButton || !input_) {
         event->ignore();
         return;
     }
@@ -303,7 +319,7 @@ void PatternEditorView::mouseMoveEvent(QMouseEvent* event)
 {
     if (!input_)
         return;
-    if (event->buttons() & (Qt::LeftButton | Qt::MiddleButton))
+    if (event->buttons() & Qt::LeftButton)
         input_->mouseDragged(mouseInput(*event, 1));
     else
         input_->mouseMoved(mouseInput(*event, 0));
@@ -311,16 +327,16 @@ void PatternEditorView::mouseMoveEvent(QMouseEvent* event)
 
 void PatternEditorView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton || !input_)
+    if (event->button() != Qt::LeftButton || !input_)
         return;
     input_->mouseUp(mouseInput(*event, 1));
 }
 
 void PatternEditorView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton || !input_)
+    if (event->button() != Qt::LeftButton || !input_)
         return;
-    const editor::MouseInput input = mouseInput(*event, 2);
+    const ORPMouseInput input = mouseInput(*event, 2);
     input_->mouseDown(input);
     input_->mouseDoubleClicked(input);
 }
@@ -331,10 +347,10 @@ void PatternEditorView::contextMenuEvent(QContextMenuEvent* event)
         event->ignore();
         return;
     }
-    editor::MouseInput input;
+    ORPMouseInput input;
     input.point = canvasPointFromViewport(QPointF(viewport()->mapFrom(this, event->pos())));
     input.modifiers = editorModifiers(event->modifiers());
-    input.button = editor::MouseButton::Right;
+    input.button = ORPMouseInput::Button::Right;
     input_->contextMenu(input);
 }
 

@@ -46,13 +46,18 @@ public:
     // The vertical line step of the scroll bar (the editor's row height).
     void setLineStep(double points);
 
-    void setEditorCursor(editor::EditorCursor cursor, const ORPDrum* drum = nullptr);
-    editor::EditorCursor editorCursor() const { return cursorKind_; }
+    void setEditorCursor(ORPEditorCursor cursor, const ORPDrum* drum = nullptr);
+    ORPEditorCursor editorCursor() const { return cursorKind_; }
 
-    editor::CanvasPoint canvasPointFromViewport(const QPointF& point) const;
-    QPointF viewportPointFromCanvas(const editor::CanvasPoint& point) const;
+    ORPPoint canvasPointFromViewport(const QPointF& point) const;
+    QPointF viewportPointFromCanvas(const ORPPoint& point) const;
     // Called after every paint with the time it took (milliseconds); for measuring.
     void setPaintObserver(std::function<void(double milliseconds)> observer) { paintObserver_ = std::move(observer); }
+
+signals:
+    // The visible area changed size (the editor lays its bars out again) or moved.
+    void viewportResized();
+    void scrolled();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -74,7 +79,7 @@ private:
     void updateScrollBars();
     double scrollX() const;
     double scrollY() const;
-    editor::MouseInput mouseInput(const QMouseEvent& event, int clickCount) const;
+    ORPMouseInput mouseInput(const QMouseEvent& event, int clickCount) const;
     editor::KeyInput keyInput(const QKeyEvent& event) const;
 
     const ORPPatternDrawSource* source_ = nullptr;
@@ -83,11 +88,11 @@ private:
     double canvasWidth_ = 0;
     double canvasHeight_ = 0;
     bool blinkShown_ = true;
-    editor::EditorCursor cursorKind_ = editor::EditorCursor::Arrow;
+    ORPEditorCursor cursorKind_ = ORPEditorCursor::Arrow;
     std::function<void(double)> paintObserver_;
 };
 
 // The editor's modifier flags for Qt's: Ctrl is Command, Alt is Option, Meta is Control.
-uint32_t editorModifiers(Qt::KeyboardModifiers modifiers);
+ORPEditorModifiers editorModifiers(Qt::KeyboardModifiers modifiers);
 
 } // namespace rp::widgets

@@ -200,14 +200,14 @@ TEST(EditorImages, CursorsHaveTheirHotSpotsOnInk)
 // Records what the canvas hands on.
 class RecordingInput : public editor::PatternEditorInput {
 public:
-    std::vector<std::pair<std::string, editor::MouseInput>> mice;
+    std::vector<std::pair<std::string, ORPMouseInput>> mice;
     std::vector<editor::KeyInput> keys;
-    void mouseDown(const editor::MouseInput& m) override { mice.emplace_back("down", m); }
-    void mouseDragged(const editor::MouseInput& m) override { mice.emplace_back("drag", m); }
-    void mouseMoved(const editor::MouseInput& m) override { mice.emplace_back("move", m); }
-    void mouseUp(const editor::MouseInput& m) override { mice.emplace_back("up", m); }
-    void mouseDoubleClicked(const editor::MouseInput& m) override { mice.emplace_back("double", m); }
-    void contextMenu(const editor::MouseInput& m) override { mice.emplace_back("menu", m); }
+    void mouseDown(const ORPMouseInput& m) override { mice.emplace_back("down", m); }
+    void mouseDragged(const ORPMouseInput& m) override { mice.emplace_back("drag", m); }
+    void mouseMoved(const ORPMouseInput& m) override { mice.emplace_back("move", m); }
+    void mouseUp(const ORPMouseInput& m) override { mice.emplace_back("up", m); }
+    void mouseDoubleClicked(const ORPMouseInput& m) override { mice.emplace_back("double", m); }
+    void contextMenu(const ORPMouseInput& m) override { mice.emplace_back("menu", m); }
     void mouseExited() override { }
     bool keyDown(const editor::KeyInput& k) override
     {
@@ -221,13 +221,14 @@ public:
 
 TEST(PatternEditorView, ModifierKeysMapToTheEditorsNames)
 {
-    const std::pair<Qt::KeyboardModifiers, uint32_t> cases[] = {
-        { Qt::ControlModifier, editor::kCommandKey },
-        { Qt::AltModifier, editor::kOptionKey },
-        { Qt::MetaModifier, editor::kControlKey },
-        { Qt::ShiftModifier, editor::kShiftKey },
-        { Qt::ControlModifier | Qt::ShiftModifier, editor::kCommandKey | editor::kShiftKey },
-        { Qt::NoModifier, 0u },
+    using M = ORPEditorModifiers;
+    const std::pair<Qt::KeyboardModifiers, M> cases[] = {
+        { Qt::ControlModifier, M { .command = true } },
+        { Qt::AltModifier, M { .option = true } },
+        { Qt::MetaModifier, M { .control = true } },
+        { Qt::ShiftModifier, M { .shift = true } },
+        { Qt::ControlModifier | Qt::ShiftModifier, M { .shift = true, .command = true } },
+        { Qt::NoModifier, M {} },
     };
     for (const auto& [qt, flags] : cases)
         EXPECT_EQ(widgets::editorModifiers(qt), flags);
@@ -273,11 +274,11 @@ TEST(PatternEditorView, ScrollingAHugeCanvasShowsTheFarEndsBar)
     EXPECT_EQ(input.mice.back().first, "down");
     EXPECT_DOUBLE_EQ(input.mice.back().second.point.x, visible.x + barLeft + 30);
     EXPECT_DOUBLE_EQ(input.mice.back().second.point.y, 50);
-    EXPECT_EQ(input.mice.back().second.modifiers, editor::kOptionKey);
+    EXPECT_EQ(input.mice.back().second.modifiers, ORPEditorModifiers { .option = true });
     QTest::keyClick(&view, Qt::Key_Left, Qt::ControlModifier);
     ASSERT_FALSE(input.keys.empty()); // the Ctrl key itself comes first
     EXPECT_EQ(input.keys.back().key, editor::EditorKey::Left);
-    EXPECT_EQ(input.keys.back().modifiers, editor::kCommandKey);
+    EXPECT_EQ(input.keys.back().modifiers, ORPEditorModifiers { .command = true });
 }
 
 TEST(PatternEditorView, PaintsALargeSongQuickly)

@@ -6,7 +6,6 @@
 #include "app/QtPrompt.h"
 #include "app/UiProbe.h"
 #include "support/TestSupport.h"
-#include "widgets/BarOverviewView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -89,52 +88,6 @@ TEST(UiProbe, DescribesWindowsControlsAndDialogs)
     EXPECT_EQ(withDialog["dialogs"][0]["text"], "Can't find drum kit 'X'");
     EXPECT_EQ(withDialog["dialogs"][0]["buttons"][0]["title"], "Choose...");
     qunsetenv("RATTLEPAN_UI_PROBE");
-}
-
-TEST(BarOverviewView, WrapsBarsToTheWidthAndPaintsEachBar)
-{
-    application();
-    widgets::BarOverviewView view;
-    std::vector<editor::BarSummary> bars(9);
-    for (size_t i = 0; i < bars.size(); ++i) {
-        bars[i].barNumber = static_cast<int>(i) + 1;
-        bars[i].events = i * 4;
-        bars[i].meter = "4/4";
-        bars[i].meterChanges = i == 0;
-    }
-    bars[0].entryTitle = "Intro";
-    view.setBars(bars);
-    view.resize(4 * 150 + 24, 400);
-    // Four bars to a row at this width: bar 5 starts the second row.
-    EXPECT_EQ(view.barRect(4).left(), view.barRect(0).left());
-    EXPECT_GT(view.barRect(4).top(), view.barRect(3).top());
-    EXPECT_GE(view.minimumHeight(), view.barRect(8).bottom());
-
-    // The bars-per-row preference: three to a row, then everything in one row.
-    view.setPatternsPerRow(3);
-    EXPECT_EQ(view.barRect(3).left(), view.barRect(0).left());
-    EXPECT_GT(view.barRect(3).top(), view.barRect(2).top());
-    view.setPatternsPerRow(0);
-    EXPECT_EQ(view.barRect(8).top(), view.barRect(0).top());
-    view.setPatternsPerRow(-1);
-
-    QImage image(view.size(), QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    view.render(&image);
-    // The hit-density mark of a bar with hits is drawn in the highlight colour; an empty bar has none.
-    const QColor accent = view.palette().color(QPalette::Highlight);
-    auto hasAccent = [&](const QRect& cell) {
-        for (int x = cell.left(); x < cell.right(); ++x) {
-            for (int y = cell.top(); y < cell.bottom(); ++y) {
-                if (image.pixelColor(x, y) == accent) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    };
-    EXPECT_TRUE(hasAccent(view.barRect(8)));
-    EXPECT_FALSE(hasAccent(view.barRect(0)));
 }
 
 TEST(QtPrompt, SheetAnswersThroughItsCompletionWithTheCheckBox)
