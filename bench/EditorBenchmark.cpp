@@ -8,6 +8,13 @@
 #include "foundation/UserDefaults.h"
 #include "model/ORPSectionMarker.h"
 
+#ifdef RP_BENCH_WITH_GUI
+#include "widgets/PatternEditorView.h"
+
+#include <QApplication>
+#include <QImage>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -59,6 +66,54 @@ ORPDrumKitPtr benchKit()
     }
     return kit;
 }
+
+#ifdef RP_BENCH_WITH_GUI
+struct PaintTimes {
+    double paint = 0;    // median of the view's paints
+    double baseline = 0; // median of filling an image of the view's size
+};
+
+// Paints a 1600x1000 view of the editor (scrolled to the song's middle) offscreen.
+PaintTimes measurePaint(const ORPPatternEditor& editor)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char name[] = "rattlepan-bench";
+    char* argv[] = { name, nullptr };
+    QApplication application(argc, argv);
+
+    rp::widgets::PatternEditorView view;
+    view.setSource(&editor);
+    view.setFrameShape(QFrame::NoFrame);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.resize(1600, 1000);
+    view.setCanvasSize(editor.contentWidth(), editor.contentHeight());
+    view.show();
+    view.scrollCanvasRectToVisible({ 0, editor.contentHeight() / 2, 10, 1000 });
+    std::vector<double> paints;
+    view.setPaintObserver([&paints](double ms) { paints.push_back(ms); });
+    view.viewport()->grab(); // the first paint loads fonts and images
+    paints.clear();
+    for (int i = 0; i < 9; ++i)
+        view.viewport()->grab();
+
+    std::vector<double> fills;
+    QImage image(1600, 1000, QImage::Format_ARGB32_Premultiplied);
+    for (int i = 0; i < 9; ++i) {
+        const auto start = Clock::now();
+        image.fill(QColor::fromRgbF(0.99, 0.99, 0.99));
+        rp::bench::keep(image.constBits());
+        fills.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0.0 : values[values.size() / 2];
+    };
+    return { median(paints), median(fills) };
+}
+#endif
 
 int runEditor(const std::vector<std::string>&)
 {
@@ -161,6 +216,9 @@ int runEditor(const std::vector<std::string>&)
         hitBase = std::min(hitBase, std::chrono::duration<double>(Clock::now() - start).count() / kPoints);
     }
 
+#ifdef RP_BENCH_WITH_GUI
+    const PaintTimes paint = measurePaint(*editor);
+#endif
     editor.reset();
     hitEditor.reset();
     rp::NotificationQueue::defaultQueue().flush();
@@ -171,6 +229,13 @@ int runEditor(const std::vector<std::string>&)
     std::printf("editor.layout_ratio: %.1f\n", layout / layoutBase);
     std::printf("editor.rebuild_and_layout_ms: %.3f ms\n", rebuild * 1e3);
     std::printf("editor.select_and_deselect_all_ms: %.3f ms\n", selectAll * 1e3);
+#ifdef RP_BENCH_WITH_GUI
+    std::printf("editor.paint_ms: %.3f ms\n", paint.paint);
+    std::printf("baseline.image_fill_ms: %.3f ms\n", paint.baseline);
+    std::printf("editor.paint_ratio: %.1f\n", paint.paint / paint.baseline);
+#else
+    std::printf("editor.paint_ms: not measured (built without the interface)\n");
+#endif
     std::printf("editor.hit_test_ns: %.1f ns\n", hit * 1e9);
     std::printf("baseline.binary_search_ns: %.1f ns\n", hitBase * 1e9);
     std::printf("editor.hit_test_ratio: %.1f\n", hit / hitBase);
