@@ -107,6 +107,31 @@ TEST_F(Mouse, OptionClickErasesWhateverTheCellShows)
     EXPECT_EQ(undo().undoActionName(), "Erase");
 }
 
+TEST_F(Mouse, ShortcutKeysChooseTheDrumUnderThePointerWithoutEditing)
+{
+    hatClosed->setShortcutKey(std::string("h"));
+    hatOpen->setShortcutKey(std::string("h"));
+    kickHard->setShortcutKey(std::string("k"));
+    picker.setDrumKit(kit); // shortcuts are gathered when the kit is set
+    editor->hoverUpdate(at(cell(0, 0, 3)));
+    ASSERT_EQ(view.cursorDrum, picker.defaultDrum());
+
+    EXPECT_TRUE(editor->drumShortcutKeyDown("h", {}));
+    EXPECT_EQ(picker.defaultDrum(), hatClosed);
+    // The pointer did not move, yet the cursor and the row under it follow the new drum.
+    EXPECT_EQ(view.cursorDrum, hatClosed);
+    EXPECT_EQ(editor->hoverGroup(), 2);
+    EXPECT_TRUE(editor->drumShortcutKeyDown("h", { .option = true }));
+    EXPECT_EQ(picker.defaultDrum(), hatOpen);
+    EXPECT_EQ(view.cursorDrum, hatOpen);
+
+    // Keys no drum carries go on to the window; nothing was ever edited.
+    EXPECT_FALSE(editor->drumShortcutKeyDown("z", {}));
+    EXPECT_FALSE(editor->drumShortcutKeyDown("", {}));
+    EXPECT_EQ(eventCount(0), 0u);
+    EXPECT_FALSE(undo().canUndo());
+}
+
 TEST_F(Mouse, DragPaintingIsOneUndoStepTouchingEachCellOnce)
 {
     editor->hoverUpdate(at(cell(0, 1, 2)));
