@@ -64,10 +64,12 @@ class EditorTest(unittest.TestCase):
         self.app.click_rect(cell_rect(bar, group, division))
 
     def save(self):
+        """Saves with Ctrl+S once the edits before it have shown, and waits for the new file."""
+        self.app.wait("the song edited", lambda p: self.app.song_windows(p)[0]["modified"] or None)
         before = os.stat(self.song).st_mtime_ns
         self.app.key("ctrl+s")
-        self.app.wait("the song saved", lambda p: not self.app.song_windows(p)[0]["modified"] or None)
-        return before
+        self.app.wait("the song saved", lambda p: (not self.app.song_windows(p)[0]["modified"]
+                                                   and os.stat(self.song).st_mtime_ns != before) or None)
 
     def choose_in_drum_list(self, name):
         table = self.app.wait_control("drumsTable", lambda c: len(c["rows"]) > 0)
@@ -87,7 +89,7 @@ class EditorTest(unittest.TestCase):
         target = free[0]
         self.click_cell(bar, 0, target)
         self.app.wait("the song edited", lambda p: self.app.song_windows(p)[0]["modified"] or None)
-        shot = self.app.screenshot("editor-added-kick")
+        shot = self.app.screenshot("editor-added-cowbell")
         self.save()
         after = events(song_info(self.song), "Verse", 0)
         added = sorted(set(after) - set(before))
@@ -96,7 +98,6 @@ class EditorTest(unittest.TestCase):
 
         # Clicking it again with the same drum erases it.
         self.click_cell(bar, 3, target)
-        time.sleep(0.3)
         self.save()
         self.assertEqual(sorted(events(song_info(self.song), "Verse", 0)), sorted(before))
 
@@ -109,13 +110,11 @@ class EditorTest(unittest.TestCase):
             xdotool("mousemove", "--sync", *centre(cell_rect(bar, 3, division)))
             time.sleep(0.05)
         xdotool("mouseup", 1)
-        time.sleep(0.3)
         self.save()
         dragged = sorted(set(events(song_info(self.song), "Verse", 0)) - set(before))
         self.assertEqual(dragged, [(d / n, "cowbell", "default", 1.0) for d in run])
 
         self.app.key("ctrl+z")
-        time.sleep(0.3)
         self.save()
         self.assertEqual(sorted(events(song_info(self.song), "Verse", 0)), sorted(before))
 
@@ -135,7 +134,6 @@ class EditorTest(unittest.TestCase):
             (r for r in self.app.control("drumsTable", p)["rows"] if r["selected"] and r["cells"][0].startswith("snare")),
             None))
         self.click_cell(bar, 0, free[0])
-        self.app.wait("the song edited", lambda p: self.app.song_windows(p)[0]["modified"] or None)
         self.save()
         added = sorted(set(events(song_info(self.song), "Verse", 0)) - set(before))
         self.assertEqual(added, [(free[0] / n, "snare", "default", 1.0)])
