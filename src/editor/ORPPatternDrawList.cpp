@@ -13,10 +13,6 @@ namespace {
 using EmptyState = ORPPatternDrawSource::EmptyState;
 using Role = ORPDrawColor::Role;
 
-constexpr double kCell = ORPPatternDrawList::kCell;
-constexpr double kHeader = ORPPatternDrawList::kHeader;
-constexpr double kFooter = ORPPatternDrawList::kFooter;
-
 constexpr ORPDrawColor kBarWhite = ORPDrawColor::white(0.99f);
 constexpr ORPDrawColor kBlack = ORPDrawColor::white(0.0f);
 constexpr ORPDrawColor kGrey = ORPDrawColor::white(0.5f);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "editor/ORPEditorPasteboard.h"
 #include "editor/ORPPatternDrawSource.h"
+#include "editor/ORPPatternEditorCommands.h"
 #include "editor/ORPPatternEditorView.h"
+#include "foundation/Error.h"
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSectionMarker.h"
 #include "player/ORPPlayerEditor.h"
@@ -10,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <variant>
@@ -21,6 +25,7 @@ class UserDefaults;
 } // namespace rp
 class ORPDrumPicker;
 class ORPPlayer;
+class ORPReconcileController;
 
 inline constexpr const char* ORPPatternEditorPlaybackStartedNotification
     = "ORPPatternEditorPlaybackStartedNotification";
@@ -204,6 +209,65 @@ public:
     // The editor became or resigned first responder: the selection's colour follows focus.
     void firstResponderChanged() { setNeedsDisplayInSelectedRegions(); }
 
+    // --- Commands and clipboard ---
+    // The general clipboard (none: nothing is copied or pasted).
+    void setPasteboard(std::shared_ptr<ORPEditorPasteboard> pasteboard) { pasteboard_ = std::move(pasteboard); }
+    // The song document's drum reconciler. Without one (or when it answers null) the editor keeps its
+    // own, which has nobody to ask: bars whose drums do not all match the kit are refused.
+    void setReconcilerProvider(std::function<ORPReconcileController*()> provider)
+    {
+        reconcilerProvider_ = std::move(provider);
+    }
+    ORPReconcileController& reconciler();
+
+    // Menu validation by action name ("copy:", "deleteBeatsAction:", ...); unknown actions are enabled.
+    ORPMenuItemState validateAction(const std::string& actionName) const;
+
+    // Puts the selection on the clipboard: drums in division mode, bars in whole-bar mode.
+    void copy();
+    void cut();
+    // Division mode: removes the selected drums. Whole-bar mode: removes the selected bars.
+    void clear();
+    // Pastes drums (preferred) or bars from the clipboard. An error when the clipboard's data is not
+    // usable (nothing changed then); none when pasted, declined or there was nothing to paste.
+    std::optional<rp::Error> paste();
+    // Pastes the clipboard's drums without first erasing those in the target range.
+    std::optional<rp::Error> pasteOver();
+    void insertBarAction();
+    void insertBeatAction();
+    void deleteBeatsAction();
+    // A keyed archive of the selected bars (with their selections), in bar order; empty on failure.
+    std::vector<uint8_t> dataForSelectedPatterns() const;
+    // Copies the drums selected in `instances` onto the song from the selection (or the insertion
+    // point) on, lining them up beat by beat; the target range stays selected. False when the drums
+    // could not be reconciled with the kit or there is nowhere to paste.
+    bool pasteDrumsFromInstances(
+        const std::vector<ORPPatternInstancePtr>& instances, bool destructively, const std::string& actionName);
+    // Reads clipboard or drag data: an array of pattern instances, each with its pattern. Anything
+    // else (too large, damaged, other objects) gives an empty list and `error`.
+    static std::vector<ORPPatternInstancePtr> instancesFromPasteboardData(
+        std::span<const uint8_t> data, rp::Error* error);
+    // The type names a drag of bars offers, bars first; both carry dataForSelectedPatterns().
+    static std::vector<std::string> writableTypes();
+
+    // Dragging bars. As the source: the image of a drag starting at `point`, the operations allowed,
+    // and the end of the drag.
+    ORPBarDragImage barDragImage(ORPPoint point) const;
+    static uint64_t barDragSourceOperations() { return ORPDragOperationCopy | ORPDragOperationMove; }
+    void barDragEnded();
+    // As the destination. Entering answers no operation until the first update; updating moves the
+    // drop marker and answers the operation; `fromThisEditor`: the drag started in this editor.
+    uint64_t barDragEntered();
+    uint64_t barDragUpdated(ORPPoint point, bool fromThisEditor, uint64_t sourceOperations);
+    void barDragExited();
+    bool prepareForBarDrop(bool fromThisEditor, uint64_t operation);
+    // `barsData`: the drag's bars data (read only for drags from elsewhere). False when refused; a
+    // bad `barsData` also sets `error`.
+    bool performBarDrop(
+        bool fromThisEditor, uint64_t operation, std::span<const uint8_t> barsData, rp::Error* error = nullptr);
+    // Where the drop goes: an index into instances(), instances().size() for the end.
+    size_t dropIndex() const { return dropIndex_; }
+
     // --- Insertion blink ---
     bool insertionBlink() const { return insertionBlink_; }
     // The blink timer fired: toggles the phase and redraws the insertion point.
@@ -285,4 +349,21 @@ private:
     ORPEventMenuController eventMenu_;
 
     char modelObserver_ = 0; // identity of the model observations
+
+    // Commands and clipboard
+    // Playback's indicator timer is not running.
+    bool notPlaying() const;
+    rp::UndoManager* commandUndoManager() const;
+    // Where Insert Bar and Paste put bars: the section and index.
+    std::pair<ORPSectionPtr, size_t> insertionTarget() const;
+    ORPPatternInstancePtr instanceOfPattern(const ORPPatternPtr& pattern, const ORPSectionMarkerPtr& marker) const;
+    std::vector<ORPPatternInstancePtr> readPasteboard(const char* typeName, rp::Error* error) const;
+    // Reconciles `items` with the kit and pre-loads their drums; false when refused.
+    bool reconcileForPaste(const std::vector<std::variant<ORPPatternPtr, ORPPatternInstancePtr>>& items,
+        const std::string& actionName);
+    void registerSelectionUndo(const ORPPatternInstancePtr& instance, bool selected, float from, float to);
+    std::shared_ptr<ORPEditorPasteboard> pasteboard_;
+    std::function<ORPReconcileController*()> reconcilerProvider_;
+    std::shared_ptr<ORPReconcileController> ownReconciler_;
+    size_t dropIndex_ = 0;
 };

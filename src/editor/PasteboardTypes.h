@@ -6,6 +6,10 @@
 
 namespace rp::editor {
 
+// What the pattern editor copies: the selected drums (division selection) or whole bars.
+inline constexpr const char* ORPPattisForDrumsPboardType = "ORPPattisForDrumsPboardType";
+inline constexpr const char* ORPPattisForBarsPboardType = "ORPPattisForBarsPboardType";
+
 // Pasteboard types are the application identifier followed by a type name
 // ("net.rattlepan.Rattlepan.ORPSectionListPboardType"); on the desktop's clipboard and in drags
 // they travel as the MIME type "application/x-<identifier>.<name>". Every type goes through here.
