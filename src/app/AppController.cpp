@@ -308,17 +308,61 @@ void AppController::installMenus(QMainWindow* window)
             }
         };
     };
-    add(edit, "Cut", "cut:", QKeySequence::Cut, textCommand("cut"));
-    add(edit, "Copy", "copy:", QKeySequence::Copy, textCommand("copy"));
-    add(edit, "Paste", "paste:", QKeySequence::Paste, textCommand("paste"));
-    add(edit, "Delete", "delete:", QKeySequence(), [] {
+    // The editing commands go to the focused text, else to the pattern editor when it has the focus.
+    auto editCommand = [songWindow, textCommand](const char* slot, const char* editorAction) {
+        return [songWindow, slot, editorAction, text = textCommand(slot)] {
+            if (focusedText()) {
+                text();
+            } else if (songWindow->patternEditorHasFocus()) {
+                songWindow->performEditorAction(editorAction);
+            }
+        };
+    };
+    add(edit, "Cut", "cut:", QKeySequence::Cut, editCommand("cut", "cut:"));
+    add(edit, "Copy", "copy:", QKeySequence::Copy, editCommand("copy", "copy:"));
+    add(edit, "Paste", "paste:", QKeySequence::Paste, editCommand("paste", "paste:"));
+    add(edit, "Paste Drums Over", "pasteOver:", QKeySequence(QStringLiteral("Ctrl+Shift+V")),
+        [songWindow] { songWindow->performEditorAction("pasteOver:"); });
+    add(edit, "Delete", "clear:", QKeySequence::Delete, [songWindow] {
         if (auto* line = qobject_cast<QLineEdit*>(focusedText())) {
             line->del();
         } else if (auto* plain = qobject_cast<QPlainTextEdit*>(focusedText())) {
             plain->textCursor().removeSelectedText();
+        } else if (songWindow->patternEditorHasFocus()) {
+            songWindow->performEditorAction("clear:");
         }
     });
-    add(edit, "Select All", "selectAll:", QKeySequence::SelectAll, textCommand("selectAll"));
+    add(edit, "Select All", "selectAll:", QKeySequence::SelectAll, editCommand("selectAll", "selectAll:"));
+    add(edit, "Deselect All", "deselectAll:", QKeySequence(QStringLiteral("Ctrl+Shift+A")),
+        [songWindow] { songWindow->performEditorAction("deselectAll:"); });
+
+    // The song's bars: these always act on the pattern editor.
+    QMenu* song = bar->addMenu(qt(localized("&Song")));
+    auto editorItem = [&add, songWindow, song](const char* title, const char* actionName, const QKeySequence& keys) {
+        return add(song, title, actionName, keys, [songWindow, actionName] { songWindow->performEditorAction(actionName); });
+    };
+    editorItem("Insert Bar", "insertBarAction:", QKeySequence(QStringLiteral("Ctrl+B")));
+    editorItem("Insert Beat", "insertBeatAction:", QKeySequence(QStringLiteral("Ctrl+Shift+B")));
+    editorItem("Delete Beats", "deleteBeatsAction:", QKeySequence(QStringLiteral("Ctrl+Backspace")));
+    song->addSeparator();
+    editorItem("Zoom In", "zoomIn:", QKeySequence(QStringLiteral("Ctrl+=")));
+    editorItem("Zoom Out", "zoomOut:", QKeySequence(QStringLiteral("Ctrl+-")));
+    editorItem("Zoom Selection In", "zoomSelectionIn:", QKeySequence(QStringLiteral("Ctrl+Alt+=")));
+    editorItem("Zoom Selection Out", "zoomSelectionOut:", QKeySequence(QStringLiteral("Ctrl+Alt+-")));
+    song->addSeparator();
+    // Space plays from the editor itself; the menu item has no key so that typing a space in a
+    // text field stays a space.
+    editorItem("Play", "playOrStopAction:", QKeySequence());
+    editorItem("Play Once", "playOnceAction:", QKeySequence(QStringLiteral("Ctrl+Return")));
+    QAction* record = add(song, "Record", "recordAction:", QKeySequence(QStringLiteral("Ctrl+R")), [] {
+        auto& defaults = UserDefaults::standard();
+        defaults.setBool(!defaults.boolForKey(ORPInterfaceDefaults::kRecordEnabledKey),
+            ORPInterfaceDefaults::kRecordEnabledKey);
+    });
+    record->setCheckable(true);
+    song->addSeparator();
+    add(song, "Change Drum Kit...", "changeDrumKitAction:", QKeySequence(),
+        [songWindow] { songWindow->changeDrumKit(); });
 
     QMenu* windows = bar->addMenu(qt(localized("&Window")));
     connect(windows, &QMenu::aboutToShow, this, [this, windows] { fillWindowMenu(windows); });
@@ -332,7 +376,7 @@ void AppController::installMenus(QMainWindow* window)
     helpMenu->addSeparator();
     add(helpMenu, "About Rattlepan", "showAboutAction:", QKeySequence(), [this] { showAbout(); });
 
-    for (QMenu* menu : { file, edit, windows, helpMenu }) {
+    for (QMenu* menu : { file, edit, song, windows, helpMenu }) {
         connect(menu, &QMenu::aboutToShow, this, [this, window] { refreshMenus(window); });
     }
     connect(qApp, &QApplication::focusChanged, window, [this, window] { refreshMenus(window); });
@@ -350,6 +394,7 @@ void AppController::refreshMenus(QMainWindow* window)
     if (text && text->window() != window) {
         text = nullptr;
     }
+    const bool editorFocused = !text && songWindow->patternEditorHasFocus();
     bool hasSelection = false;
     bool editable = false;
     if (auto* line = qobject_cast<QLineEdit*>(text)) {
@@ -367,7 +412,10 @@ void AppController::refreshMenus(QMainWindow* window)
         } else if (name == "redo:") {
             action->setText(qt(undo.redoMenuItemTitle()));
             action->setEnabled(undo.canRedo());
-        } else if (name == "cut:" || name == "delete:") {
+        } else if (editorFocused && songWindow->isEditorAction(name.toStdString())) {
+            const auto state = songWindow->editorActionState(name.toStdString());
+            action->setEnabled(state.enabled);
+        } else if (name == "cut:" || name == "clear:") {
             action->setEnabled(hasSelection && editable);
         } else if (name == "copy:") {
             action->setEnabled(hasSelection);
@@ -375,6 +423,17 @@ void AppController::refreshMenus(QMainWindow* window)
             action->setEnabled(editable);
         } else if (name == "selectAll:") {
             action->setEnabled(text != nullptr);
+        } else if (name == "pasteOver:" || name == "deselectAll:") {
+            action->setEnabled(false);
+        } else if (songWindow->isEditorAction(name.toStdString())) {
+            // The Song menu always speaks to the editor.
+            const auto state = songWindow->editorActionState(name.toStdString());
+            action->setEnabled(state.enabled);
+            if (state.title) {
+                action->setText(qt(*state.title));
+            }
+        } else if (name == "recordAction:") {
+            action->setChecked(UserDefaults::standard().boolForKey(ORPInterfaceDefaults::kRecordEnabledKey));
         } else if (name == "revertDocumentToSaved:") {
             action->setEnabled(songWindow->document()->fileURL().has_value() && songWindow->document()->isDocumentEdited());
         } else if (name == "openRecent:") {

@@ -56,4 +56,27 @@ bool Pasteboard::hasType(const std::string& typeName)
     return data && data->hasFormat(mimeType(typeName));
 }
 
+std::vector<std::string> EditorClipboard::types() const
+{
+    std::vector<std::string> names;
+    if (const QMimeData* data = QGuiApplication::clipboard()->mimeData()) {
+        for (const QString& format : data->formats()) {
+            if (auto name = editor::PasteboardTypes::nameFromMimeType(format.toStdString())) {
+                names.push_back(*name);
+            }
+        }
+    }
+    return names;
+}
+
+std::optional<std::vector<uint8_t>> EditorClipboard::dataForType(const std::string& typeName) const
+{
+    return Pasteboard::read(typeName);
+}
+
+void EditorClipboard::setDataForType(const std::string& typeName, std::vector<uint8_t> bytes)
+{
+    Pasteboard::write({ { typeName, std::move(bytes) } });
+}
+
 } // namespace rp::app

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#ifndef Q_MOC_RUN
+#include "editor/ORPEditorPasteboard.h"
+#endif
+
 class QMimeData;
 
 namespace rp::app {
@@ -23,6 +27,14 @@ public:
     // The same for drag and drop data.
     static QMimeData* mimeData(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& items);
     static std::optional<std::vector<uint8_t>> read(const QMimeData* data, const std::string& typeName);
+};
+
+// The desktop clipboard as the pattern editor uses it.
+class EditorClipboard final : public ORPEditorPasteboard {
+public:
+    std::vector<std::string> types() const override;
+    std::optional<std::vector<uint8_t>> dataForType(const std::string& typeName) const override;
+    void setDataForType(const std::string& typeName, std::vector<uint8_t> bytes) override;
 };
 
 } // namespace rp::app

@@ -1,5 +1,6 @@
 #include "app/PatternEditorHost.h"
 
+#include "app/QtPrompt.h"
 #include "app/VelocityPopUp.h"
 #include "foundation/Localization.h"
 #include "foundation/UserDefaults.h"
@@ -10,6 +11,9 @@
 #include <QMenu>
 #include <QScrollBar>
 
+#include <functional>
+#include <map>
+
 namespace rp::app {
 
 namespace {
@@ -17,6 +21,40 @@ namespace {
 constexpr int kAutoScrollMs = 100;
 constexpr int kMousePositionMs = 100;
 constexpr int kBlinkMs = 560;
+
+using EditorCommand = std::function<std::optional<Error>(ORPPatternEditor&)>;
+
+template <class F> EditorCommand command(F f)
+{
+    return [f](ORPPatternEditor& editor) -> std::optional<Error> {
+        f(editor);
+        return std::nullopt;
+    };
+}
+
+const std::map<std::string, EditorCommand>& editorCommands()
+{
+    static const std::map<std::string, EditorCommand> commands = {
+        { "copy:", command([](ORPPatternEditor& e) { e.copy(); }) },
+        { "cut:", command([](ORPPatternEditor& e) { e.cut(); }) },
+        { "clear:", command([](ORPPatternEditor& e) { e.clear(); }) },
+        { "paste:", [](ORPPatternEditor& e) { return e.paste(); } },
+        { "pasteOver:", [](ORPPatternEditor& e) { return e.pasteOver(); } },
+        { "selectAll:", command([](ORPPatternEditor& e) { e.selectAll(); }) },
+        { "deselectAll:", command([](ORPPatternEditor& e) { e.deselectAll(); }) },
+        { "insertBarAction:", command([](ORPPatternEditor& e) { e.insertBarAction(); }) },
+        { "insertBeatAction:", command([](ORPPatternEditor& e) { e.insertBeatAction(); }) },
+        { "deleteBeatsAction:", command([](ORPPatternEditor& e) { e.deleteBeatsAction(); }) },
+        { "zoomIn:", command([](ORPPatternEditor& e) { e.performZoom(true, false); }) },
+        { "zoomOut:", command([](ORPPatternEditor& e) { e.performZoom(false, false); }) },
+        { "zoomSelectionIn:", command([](ORPPatternEditor& e) { e.performZoom(true, true); }) },
+        { "zoomSelectionOut:", command([](ORPPatternEditor& e) { e.performZoom(false, true); }) },
+        { "playOrStopAction:", command([](ORPPatternEditor& e) { e.playOrStopAction(); }) },
+        { "playOnceAction:", command([](ORPPatternEditor& e) { e.playOnceAction(); }) },
+    };
+    return commands;
+}
+
 
 } // namespace
 
@@ -50,6 +88,22 @@ PatternEditorHost::~PatternEditorHost()
 {
     view_->setInput(nullptr);
     view_->setSource(nullptr);
+}
+
+bool PatternEditorHost::isCommand(const std::string& actionName)
+{
+    return editorCommands().count(actionName) > 0;
+}
+
+void PatternEditorHost::perform(const std::string& actionName)
+{
+    const auto found = editorCommands().find(actionName);
+    if (found == editorCommands().end() || !editor_->validateAction(actionName).enabled) {
+        return;
+    }
+    if (const auto error = found->second(*editor_)) {
+        QtPrompt().presentError(*error);
+    }
 }
 
 // --- ORPPatternEditorView ---
@@ -146,20 +200,30 @@ void PatternEditorHost::showVelocityPopUp(const ORPEventPtr&, const ORPPatternPt
 void PatternEditorHost::showEditContextMenu(ORPPoint point)
 {
     QMenu menu(view_);
-    menu.setProperty("probeKind", "contextMenu");
-    QAction* selectAll = menu.addAction(QString::fromStdString(localized("Select All")));
-    selectAll->setProperty("actionName", "selectAll:");
-    selectAll->setEnabled(!editor_->instances().empty());
-    connect(selectAll, &QAction::triggered, this, [this] { editor_->selectAll(); });
+    auto addCommand = [this, &menu](const char* title, const char* actionName) {
+        const auto state = editor_->validateAction(actionName);
+        QAction* action = menu.addAction(QString::fromStdString(localized(state.title.value_or(title))));
+        action->setProperty("actionName", actionName);
+        action->setEnabled(state.enabled);
+        connect(action, &QAction::triggered, this, [this, name = std::string(actionName)] { perform(name); });
+        return action;
+    };
+    // The standard editing commands first, then the bar commands that apply here.
+    addCommand("Cut", "cut:");
+    addCommand("Copy", "copy:");
+    addCommand("Paste", "paste:");
+    addCommand("Delete", "clear:");
+    addCommand("Select All", "selectAll:");
     menu.addSeparator();
-    QAction* zoomIn = menu.addAction(QString::fromStdString(localized("Zoom In")));
-    zoomIn->setProperty("actionName", "zoomIn:");
-    QAction* zoomOut = menu.addAction(QString::fromStdString(localized("Zoom Out")));
-    zoomOut->setProperty("actionName", "zoomOut:");
-    zoomIn->setEnabled(!editor_->instances().empty());
-    zoomOut->setEnabled(!editor_->instances().empty());
-    connect(zoomIn, &QAction::triggered, this, [this] { editor_->performZoom(true, false); });
-    connect(zoomOut, &QAction::triggered, this, [this] { editor_->performZoom(false, false); });
+    for (auto [title, actionName] : { std::pair { "Insert Bar", "insertBarAction:" }, { "Insert Beat", "insertBeatAction:" } }) {
+        if (editor_->validateAction(actionName).enabled) {
+            addCommand(title, actionName);
+        }
+    }
+    if (editor_->hasSelection()) {
+        menu.addSeparator();
+        addCommand("Play", "playOnceAction:");
+    }
     menu.exec(view_->viewport()->mapToGlobal(view_->viewportPointFromCanvas(point).toPoint()));
 }
 

@@ -30,6 +30,10 @@ public:
     ~PatternEditorHost() override;
 
     const std::shared_ptr<ORPPatternEditor>& editor() const { return editor_; }
+    // The editor's commands by action name ("paste:", "insertBarAction:", ...); performing one that
+    // is disabled does nothing, and an error (bad clipboard data) is shown to the user.
+    static bool isCommand(const std::string& actionName);
+    void perform(const std::string& actionName);
     widgets::PatternEditorView* view() const { return view_; }
 
     // --- ORPPatternEditorView ---

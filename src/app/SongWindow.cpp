@@ -9,6 +9,7 @@
 #include "foundation/UserDefaults.h"
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSection.h"
+#include "app/Pasteboard.h"
 #include "app/PatternEditorHost.h"
 #include "editor/ORPDrumPicker.h"
 #include "player/ORPPlayer.h"
@@ -136,6 +137,8 @@ void SongWindow::buildLayout()
     const auto& editor = editorHost_->editor();
     editor->setPlayer(player_);
     editor->setAllSectionsProvider([this] { return document_->song()->sectionList(); });
+    editor->setPasteboard(std::make_shared<EditorClipboard>());
+    editor->setReconcilerProvider([this] { return &document_->reconciler(); });
 
     // The song's own fields, left of the tables.
     auto* fields = new QWidget;
@@ -244,6 +247,26 @@ void SongWindow::initializeUIEntirely()
 widgets::DrumPickerView* SongWindow::drumPickerView() const
 {
     return pickerView_;
+}
+
+bool SongWindow::patternEditorHasFocus() const
+{
+    return editorView_->hasFocus();
+}
+
+bool SongWindow::isEditorAction(const std::string& actionName)
+{
+    return PatternEditorHost::isCommand(actionName);
+}
+
+ORPMenuItemState SongWindow::editorActionState(const std::string& actionName) const
+{
+    return editorHost_->editor()->validateAction(actionName);
+}
+
+void SongWindow::performEditorAction(const std::string& actionName)
+{
+    editorHost_->perform(actionName);
 }
 
 void SongWindow::sectionsSelectionChanged()

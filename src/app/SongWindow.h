@@ -2,6 +2,7 @@
 
 // moc cannot parse the C++20 library headers the engine uses; it needs none of them.
 #ifndef Q_MOC_RUN
+#include "editor/ORPPatternEditorCommands.h"
 #include "editor/SongDocument.h"
 #endif
 
@@ -64,6 +65,13 @@ public:
 
     // The window's drum list, shown in the floating drum list panel while the window is in front.
     widgets::DrumPickerView* drumPickerView() const;
+
+    // The pattern editor's commands by action name ("paste:", "insertBarAction:", ...): whether the
+    // name is one, its menu state, and performing it (errors are shown to the user).
+    bool patternEditorHasFocus() const;
+    static bool isEditorAction(const std::string& actionName);
+    ORPMenuItemState editorActionState(const std::string& actionName) const;
+    void performEditorAction(const std::string& actionName);
     PatternEditorHost* patternEditor() const { return editorHost_; }
 
 signals:
