@@ -66,33 +66,25 @@ TEST_F(NoteRecorder, OnlyNoteOnsWithAVelocityChooseADrum)
     EXPECT_FALSE(song.document->undo.canUndo());
 }
 
-TEST_F(NoteRecorder, WithRecordingOnNotesStepIntoTheSongThroughTheDocumentsNotification)
+TEST_F(NoteRecorder, WithRecordingOnNotesStepIntoTheSongOfTheirDocumentOnly)
 {
     setBars(2);
     editPlaylist();
     defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
     ORPMIDINoteRecorder recorder(song.document.get(), editor);
-    auto post = [&](const void* document, Bytes bytes) {
-        rp::NotificationCenter::defaultCenter().post(rp::editor::SongDocumentMIDIPacketNotification, document,
-            std::make_shared<const rp::editor::SongDocumentMIDIMessage>(rp::editor::SongDocumentMIDIMessage { 0, bytes }));
-    };
-    post(song.document.get(), { 0x99, 36, 100 });
-    post(song.document.get(), { 0x99, 38, 0 });
-    post(song.document.get(), { 0x99, 38, 20 });
     int otherDocument = 0;
-    post(&otherDocument, { 0x99, 36, 100 });
+    for (const void* document : { static_cast<const void*>(song.document.get()), static_cast<const void*>(&otherDocument) }) {
+        for (Bytes bytes : { Bytes { 0x99, 36, 100 }, Bytes { 0x99, 38, 0 }, Bytes { 0x99, 38, 20 } }) {
+            rp::NotificationCenter::defaultCenter().post(rp::editor::SongDocumentMIDIPacketNotification, document,
+                std::make_shared<const rp::editor::SongDocumentMIDIMessage>(rp::editor::SongDocumentMIDIMessage { 0, bytes }));
+        }
+    }
     const auto events = *section()->patterns()[0]->events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0]->drum(), kickHard);
     EXPECT_EQ(events[1]->drum(), snare);
     EXPECT_FLOAT_EQ(events[1]->whenRatio(), 0.125f);
     EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.25f);
-
-    // An editor that has gone is not touched.
-    auto gone = std::make_shared<ORPPatternEditor>(view, defaults.store());
-    ORPMIDINoteRecorder orphan(this, gone);
-    gone.reset();
-    EXPECT_EQ(orphan.processMessage({ 0x99, 36, 100 }), nullptr);
 }
 
 // Notes played on a MIDI device while the song plays: the MIDI thread hands each packet to the main

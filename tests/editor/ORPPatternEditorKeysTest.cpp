@@ -7,11 +7,12 @@
 #include "kit/ORPUserDefaults.h"
 #include "player/ORPPlayer.h"
 
+#include <algorithm>
+
 namespace {
 
 using namespace rp::test;
 using rp::editor::EditorKey;
-using rp::editor::KeyInput;
 
 struct Keys : EditorFixture {
     Keys()
@@ -31,6 +32,11 @@ struct Keys : EditorFixture {
         return press(EditorKey::Other, modifiers, characters);
     }
     size_t insertionBar() const { return static_cast<size_t>(editor->insertionPointIndex().value_or(99)); }
+    void expectInsertion(size_t index, float place) const
+    {
+        EXPECT_EQ(insertionBar(), index);
+        EXPECT_FLOAT_EQ(editor->insertionPointPlace(), place);
+    }
     std::vector<float> places(size_t index) const
     {
         std::vector<float> found;
@@ -41,98 +47,74 @@ struct Keys : EditorFixture {
     rp::UndoManager& undo() { return song.document->undo; }
 };
 
-// Each row: from (bar, place), a key with modifiers, to (bar, place). Three one-row bars of eight
-// divisions.
+// A key from (bar, place) with modifiers, and where the insertion point goes.
+struct Step {
+    size_t fromBar;
+    float fromPlace;
+    EditorKey key;
+    ORPEditorModifiers modifiers;
+    size_t toBar;
+    float toPlace;
+};
+constexpr ORPEditorModifiers kNone;
+constexpr ORPEditorModifiers kOption { .option = true };
+constexpr ORPEditorModifiers kCommand { .command = true };
+
+// Three bars of eight divisions in one row.
 TEST_F(Keys, ArrowHomeAndEndKeysStepTheInsertionPointAndStopAtTheEnds)
 {
     setBars(3);
     editPlaylist();
-    struct Case {
-        size_t fromBar;
-        float fromPlace;
-        EditorKey key;
-        ORPEditorModifiers modifiers;
-        size_t toBar;
-        float toPlace;
+    const Step steps[] = {
+        { 1, 0.25f, EditorKey::Left, kNone, 1, 0.125f },
+        { 1, 0.0f, EditorKey::Left, kNone, 0, 0.875f },
+        { 0, 0.0f, EditorKey::Left, kNone, 0, 0.0f }, // before the first bar: nothing
+        { 0, 1.0f, EditorKey::Right, kNone, 1, 0.125f },
+        { 2, 1.0f, EditorKey::Right, kNone, 2, 1.0f }, // after the last bar: nothing
+        { 1, 0.5f, EditorKey::Left, kOption, 1, 0.0f },
+        { 1, 0.0f, EditorKey::Left, kOption, 0, 0.0f },
+        { 0, 0.5f, EditorKey::Right, kOption, 0, 1.0f },
+        { 0, 1.0f, EditorKey::Right, kOption, 1, 1.0f },
+        { 2, 1.0f, EditorKey::Right, kOption, 2, 1.0f },
+        { 2, 0.5f, EditorKey::Left, kCommand, 0, 0.0f },
+        { 0, 0.5f, EditorKey::Right, kCommand, 2, 1.0f },
+        { 1, 0.5f, EditorKey::Down, kCommand, 2, 1.0f },
+        { 1, 0.5f, EditorKey::Home, kNone, 0, 0.0f },
     };
-    const ORPEditorModifiers none;
-    const ORPEditorModifiers option { .option = true };
-    const ORPEditorModifiers command { .command = true };
-    const Case cases[] = {
-        { 1, 0.25f, EditorKey::Left, none, 1, 0.125f },
-        { 1, 0.0f, EditorKey::Left, none, 0, 0.875f },
-        { 0, 0.0f, EditorKey::Left, none, 0, 0.0f }, // before the first bar: nothing
-        { 0, 0.5f, EditorKey::Right, none, 0, 0.625f },
-        { 0, 1.0f, EditorKey::Right, none, 1, 0.125f },
-        { 2, 1.0f, EditorKey::Right, none, 2, 1.0f }, // after the last bar: nothing
-        { 1, 0.5f, EditorKey::Left, option, 1, 0.0f },
-        { 1, 0.0f, EditorKey::Left, option, 0, 0.0f },
-        { 0, 0.0f, EditorKey::Left, option, 0, 0.0f },
-        { 0, 0.5f, EditorKey::Right, option, 0, 1.0f },
-        { 0, 1.0f, EditorKey::Right, option, 1, 1.0f },
-        { 2, 1.0f, EditorKey::Right, option, 2, 1.0f },
-        { 2, 0.5f, EditorKey::Left, command, 0, 0.0f },
-        { 0, 0.5f, EditorKey::Right, command, 2, 1.0f },
-        { 1, 0.5f, EditorKey::Up, command, 0, 0.0f },
-        { 1, 0.5f, EditorKey::Down, command, 2, 1.0f },
-        { 1, 0.5f, EditorKey::Home, none, 0, 0.0f },
-        { 1, 0.5f, EditorKey::End, none, 2, 1.0f },
-    };
-    for (const Case& c : cases) {
+    for (const Step& c : steps) {
+        SCOPED_TRACE(testing::Message() << c.fromBar << " at " << c.fromPlace << ", key " << static_cast<int>(c.key));
         editor->moveInsertionPointToPlace(c.fromPlace, bar(c.fromBar));
         PostedNotifications moved(ORPPatternEditorInsertionPointMovedNotification);
         EXPECT_TRUE(press(c.key, c.modifiers));
-        const bool stays = c.toBar == c.fromBar && c.toPlace == c.fromPlace;
-        SCOPED_TRACE(testing::Message() << "from bar " << c.fromBar << " at " << c.fromPlace << ", key "
-                                        << static_cast<int>(c.key));
-        EXPECT_EQ(insertionBar(), c.toBar);
-        EXPECT_FLOAT_EQ(editor->insertionPointPlace(), c.toPlace);
-        if (stays && c.key != EditorKey::Home && c.key != EditorKey::End) {
-            EXPECT_EQ(moved.count(), 0u); // a step past an end is no move at all
-        }
-        EXPECT_FALSE(editor->hasSelection());
+        expectInsertion(c.toBar, c.toPlace);
+        // A step past an end is no move at all.
+        EXPECT_EQ(moved.count(), c.toBar == c.fromBar && c.toPlace == c.fromPlace ? 0u : 1u);
     }
 }
 
-TEST_F(Keys, ArrowsCollapseASelectionToItsEndsAndShiftExtendsFromTheInsertionPoint)
+TEST_F(Keys, ArrowsCollapseASelectionAndShiftExtendsItFromTheInsertionPoint)
 {
     setBars(3);
     editPlaylist();
-    editor->setSelected(bar(0), true, 0.25f, 0.5f);
-    editor->setSelected(bar(1), true, 0.0f, 0.375f);
-    EXPECT_TRUE(press(EditorKey::Left));
-    EXPECT_FALSE(editor->hasSelection());
-    EXPECT_EQ(insertionBar(), 0u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.25f);
-
-    editor->setSelected(bar(0), true, 0.25f, 0.5f);
-    editor->setSelected(bar(1), true, 0.0f, 0.375f);
-    EXPECT_TRUE(press(EditorKey::Down));
-    EXPECT_FALSE(editor->hasSelection());
-    EXPECT_EQ(insertionBar(), 1u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.375f);
-
-    // Shift steps from the insertion point and selects from the anchor, across the bar line.
+    for (EditorKey key : { EditorKey::Left, EditorKey::Down }) {
+        editor->setSelected(bar(0), true, 0.25f, 0.5f);
+        editor->setSelected(bar(1), true, 0.0f, 0.375f);
+        EXPECT_TRUE(press(key));
+        EXPECT_FALSE(editor->hasSelection());
+        key == EditorKey::Left ? expectInsertion(0, 0.25f) : expectInsertion(1, 0.375f);
+    }
     editor->moveInsertionPointToPlace(0.875f, bar(0));
     EXPECT_TRUE(press(EditorKey::Right, { .shift = true }));
     EXPECT_TRUE(press(EditorKey::Right, { .shift = true }));
     EXPECT_EQ(editor->patternInstanceIsSelected(*bar(0), 0.875f, 1.0f), 1);
     EXPECT_EQ(editor->patternInstanceIsSelected(*bar(1), 0.0f, 0.125f), 1);
     EXPECT_EQ(editor->patternInstanceIsSelected(*bar(1), 0.125f, 1.0f), 0);
-    EXPECT_EQ(insertionBar(), 1u);
     // Back over the anchor: the selection flips to its other side.
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(press(EditorKey::Left, { .shift = true }));
     EXPECT_EQ(editor->patternInstanceIsSelected(*bar(1), 0.0f, 1.0f), 0);
     EXPECT_EQ(editor->patternInstanceIsSelected(*bar(0), 0.75f, 0.875f), 1);
-    EXPECT_EQ(editor->patternInstanceIsSelected(*bar(0), 0.875f, 1.0f), 0);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.75f);
-    EXPECT_TRUE(press(EditorKey::End, { .shift = true }));
-    EXPECT_EQ(editor->selectedPatternInstances().size(), 3u);
-    EXPECT_EQ(editor->patternInstanceIsSelected(*bar(0), 0.875f, 1.0f), 1);
-    EXPECT_EQ(editor->patternInstanceIsSelected(*bar(2), 0.0f, 1.0f), 1);
-    EXPECT_EQ(insertionBar(), 2u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 1.0f);
+    expectInsertion(0, 0.75f);
 }
 
 // Two bars a row; the fourth bar is narrower (four divisions, 72 points), so a probe can miss it.
@@ -145,32 +127,23 @@ TEST_F(Keys, UpAndDownProbeTheRowAboveOrBelowAndFallBackToHomeAndEnd)
     editor->adjustLayout();
     ASSERT_EQ(bar(3)->frame().width, 72);
     ASSERT_EQ(bar(2)->frame().y, 98);
-    struct Case {
-        size_t fromBar;
-        float fromPlace;
-        EditorKey key;
-        bool option;
-        size_t toBar;
-        float toPlace;
-    };
-    const Case cases[] = {
-        { 0, 0.25f, EditorKey::Down, false, 2, 0.25f },
-        { 2, 0.25f, EditorKey::Up, false, 0, 0.25f },
-        { 1, 0.5f, EditorKey::Down, false, 3, 0.0f }, // past the narrow bar's right edge
-        { 1, 0.0f, EditorKey::Down, false, 3, 0.0f }, // the thick marker at a bar edge probes too
-        { 1, 0.25f, EditorKey::Down, false, 3, 0.5f },
-        { 0, 0.5f, EditorKey::Up, false, 0, 0.0f },  // no row above: Home
-        { 4, 0.25f, EditorKey::Down, false, 5, 1.0f }, // no row below: End
-        { 0, 0.25f, EditorKey::Down, true, 4, 0.25f }, // a page: two rows fit in 200 points
-        { 2, 0.25f, EditorKey::Down, true, 5, 1.0f },
+    const Step steps[] = {
+        { 0, 0.25f, EditorKey::Down, kNone, 2, 0.25f },
+        { 2, 0.25f, EditorKey::Up, kNone, 0, 0.25f },
+        { 1, 0.5f, EditorKey::Down, kNone, 3, 0.0f }, // past the narrow bar's right edge
+        { 1, 0.25f, EditorKey::Down, kNone, 3, 0.5f },
+        { 1, 0.0f, EditorKey::Down, kNone, 3, 0.0f }, // the thick marker at a bar edge probes too
+        { 0, 0.5f, EditorKey::Up, kNone, 0, 0.0f },   // no row above: Home
+        { 4, 0.25f, EditorKey::Down, kNone, 5, 1.0f }, // no row below: End
+        { 0, 0.25f, EditorKey::Down, kOption, 4, 0.25f }, // a page: two rows fit in 200 points
+        { 2, 0.25f, EditorKey::Down, kOption, 5, 1.0f },
     };
     view.visible.height = 200;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "from bar " << c.fromBar << " at " << c.fromPlace);
+    for (const Step& c : steps) {
+        SCOPED_TRACE(testing::Message() << c.fromBar << " at " << c.fromPlace);
         editor->moveInsertionPointToPlace(c.fromPlace, bar(c.fromBar));
-        EXPECT_TRUE(press(c.key, { .option = c.option }));
-        EXPECT_EQ(insertionBar(), c.toBar);
-        EXPECT_FLOAT_EQ(editor->insertionPointPlace(), c.toPlace);
+        EXPECT_TRUE(press(c.key, c.modifiers));
+        expectInsertion(c.toBar, c.toPlace);
     }
     // Shift+Down selects the whole way down to the probed place.
     editor->moveInsertionPointToPlace(0.25f, bar(0));
@@ -181,38 +154,29 @@ TEST_F(Keys, UpAndDownProbeTheRowAboveOrBelowAndFallBackToHomeAndEnd)
     EXPECT_EQ(editor->patternInstanceIsSelected(*bar(2), 0.25f, 1.0f), 0);
 }
 
-TEST_F(Keys, WithoutAnInsertionPointMoveKeysAreDrumKeysAndOtherKeysGoOn)
-{
-    editor->setEditedObjects({}, kit);
-    ASSERT_EQ(editor->insertionPatternInstance(), nullptr);
-    EXPECT_TRUE(press(EditorKey::Left, {}, "s"));
-    EXPECT_EQ(picker.defaultDrum(), snare);
-    EXPECT_FALSE(press(EditorKey::Right)); // no characters, no drum
-    EXPECT_FALSE(type("q"));
-    EXPECT_FALSE(press(EditorKey::Escape, {}, "\x1b"));
-    // Space starts nothing without bars or a player, yet it is the play key, not a drum key.
-    EXPECT_TRUE(press(EditorKey::Space, {}, " "));
-    EXPECT_FALSE(editor->isHeartbeatRunning());
-}
-
 TEST_F(Keys, DrumKeysOnlyChooseAndPlayUntilRecordingIsOn)
 {
+    // Without an insertion point the move keys are drum keys too; keys without a drum go on.
+    editor->setEditedObjects({}, kit);
+    EXPECT_TRUE(press(EditorKey::Left, {}, "s"));
+    EXPECT_EQ(picker.defaultDrum(), snare);
+    EXPECT_FALSE(press(EditorKey::Right));
+    EXPECT_FALSE(press(EditorKey::Escape, {}, "\x1b"));
+    EXPECT_TRUE(press(EditorKey::Space, {}, " ")); // the play key, even with nothing to play
+
     setBars(2);
     editPlaylist();
     EXPECT_TRUE(type("k"));
-    EXPECT_TRUE(type("h", { .option = true })); // cycles, never records
     EXPECT_TRUE(places(0).empty());
-    EXPECT_FALSE(undo().canUndo());
-
+    // Recording on: Option still only cycles; a provider (the transport's switch) overrides the default.
     defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
     EXPECT_TRUE(type("h", { .option = true }));
     EXPECT_TRUE(places(0).empty());
-    EXPECT_FALSE(undo().canUndo());
-    // The provider replaces the user default (the transport panel's switch).
     bool record = false;
     editor->setRecordEnabledProvider([&] { return record; });
     EXPECT_TRUE(type("k"));
     EXPECT_TRUE(places(0).empty());
+    EXPECT_FALSE(undo().canUndo());
     record = true;
     EXPECT_TRUE(type("k"));
     EXPECT_EQ(places(0), std::vector<float> { 0.0f });
@@ -230,25 +194,21 @@ TEST_F(Keys, StepEntryAddsAtTheInsertionPointAdvancesAndUndoesOneHitAtATime)
     EXPECT_EQ(places(0), (std::vector<float> { 0.75f, 0.875f }));
     EXPECT_EQ(places(1), std::vector<float> { 0.0f }); // the bar's end is the next bar's start
     EXPECT_FLOAT_EQ(bar(0)->pattern()->events()->front()->velocity(), 0.6f);
-    EXPECT_EQ(insertionBar(), 1u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.125f);
+    expectInsertion(1, 0.125f);
     EXPECT_EQ(undo().undoStepCount(), 3u);
     EXPECT_EQ(undo().undoActionName(), "Kick");
 
     // Undo takes the hit away and puts the insertion point back on it; redo steps on again.
     undo().undo();
     EXPECT_TRUE(places(1).empty());
-    EXPECT_EQ(insertionBar(), 1u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.0f);
+    expectInsertion(1, 0.0f);
     EXPECT_EQ(undo().undoActionName(), "Snare");
     undo().undo();
     EXPECT_EQ(places(0), std::vector<float> { 0.75f });
-    EXPECT_EQ(insertionBar(), 0u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.875f);
+    expectInsertion(0, 0.875f);
     undo().redo();
     EXPECT_EQ(places(0), (std::vector<float> { 0.75f, 0.875f }));
-    EXPECT_EQ(insertionBar(), 0u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 1.0f);
+    expectInsertion(0, 1.0f);
 }
 
 TEST_F(Keys, RecordingPastTheLastBarIsIgnoredAndASelectionGivesThePlace)
@@ -274,9 +234,7 @@ TEST_F(Keys, RecordingPastTheLastBarIsIgnoredAndASelectionGivesThePlace)
     EXPECT_TRUE(editor->recordAndPlayDrum(hatClosed));
     EXPECT_EQ(places(0), std::vector<float> { 0.5f });
     EXPECT_FALSE(editor->hasSelection());
-    EXPECT_EQ(insertionBar(), 0u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.625f);
-    EXPECT_FALSE(editor->recordAndPlayDrum(nullptr));
+    expectInsertion(0, 0.625f);
 }
 
 // The editor's player on the null audio device, with the view's playback timer on the main loop.
@@ -344,21 +302,13 @@ TEST_F(Playing, TheHeartbeatFollowsThePlayHeadAndStopsAtTheEnd)
     EXPECT_FALSE(view.playbackTimer);
     EXPECT_TRUE(view.blinkTimer);
     EXPECT_EQ(editor->playingInstance(), nullptr);
-    EXPECT_EQ(insertionBar(), 1u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 1.0f);
-    // The play head went forwards through both bars.
+    expectInsertion(1, 1.0f);
+    // The play head went through both bars, redrawing its column as it moved.
     ASSERT_GE(heads.size(), 4u);
     EXPECT_EQ(heads.front().first, bar(0).get());
     EXPECT_EQ(heads.back().first, bar(1).get());
-    for (size_t i = 1; i < heads.size(); ++i) {
-        const bool forwards = heads[i].first != heads[i - 1].first || heads[i].second >= heads[i - 1].second;
-        EXPECT_TRUE(forwards) << "beat " << i;
-    }
-    // The last move of the play head redrew its column.
-    bool columnRedrawn = false;
-    for (const auto& rect : view.redrawn)
-        columnRedrawn = columnRedrawn || rect == ORPPatternEditor::gridColumnRect(heads.back().first->frame(), heads.back().second);
-    EXPECT_TRUE(columnRedrawn);
+    const ORPRect lastColumn = ORPPatternEditor::gridColumnRect(bar(1)->frame(), heads.back().second);
+    EXPECT_NE(std::find(view.redrawn.begin(), view.redrawn.end(), lastColumn), view.redrawn.end());
 
     // The player ends a run a little before the end of its last bar; when the last beat saw an
     // earlier division, the insertion point still goes to the end.
@@ -371,8 +321,7 @@ TEST_F(Playing, TheHeartbeatFollowsThePlayHeadAndStopsAtTheEnd)
     ASSERT_TRUE(runUntil([&] { return !player->isPlaying(); }));
     editor->playbackHeartbeat();
     EXPECT_FALSE(editor->isHeartbeatRunning());
-    EXPECT_EQ(insertionBar(), 1u);
-    EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 1.0f);
+    expectInsertion(1, 1.0f);
     EXPECT_EQ(stopped.count(), 2u);
     view.onPlaybackTimer = [this](bool run) { runTimer(run); };
 
@@ -401,7 +350,6 @@ TEST_F(Playing, LiveHitsLandOnTheDivisionBeingPlayedWithoutDisturbingTheRun)
     const int16_t div = editor->playingDiv();
     EXPECT_TRUE(type("k"));
     EXPECT_EQ(places(0), std::vector<float> { static_cast<float>(div) / 8 });
-    EXPECT_EQ(places(1), std::vector<float> {});
     // The insertion point marks the hit, the selection being played stays, and the run goes on from
     // where it was rather than starting again at the hit.
     EXPECT_FLOAT_EQ(editor->insertionPointPlace(), static_cast<float>(div) / 8);
@@ -422,8 +370,7 @@ TEST_F(Playing, LiveHitsLandOnTheDivisionBeingPlayedWithoutDisturbingTheRun)
     EXPECT_EQ(player->startIndex(), 0u);
     EXPECT_FLOAT_EQ(player->startPlace(), 0.0f);
     EXPECT_EQ(bar(0)->pattern()->eventsAtPlace(static_cast<float>(later) / 8).size(), 1u);
-    // Undo while playing returns the insertion point without stepping it on.
-    undo().undo();
+    undo().undo(); // while playing too
     EXPECT_TRUE(bar(0)->pattern()->eventsAtPlace(static_cast<float>(later) / 8).empty());
     EXPECT_TRUE(editor->isHeartbeatRunning());
 }
