@@ -46,6 +46,7 @@ public:
     void setAutoScrollTimer(bool) override { }
     void setMousePositionTimer(bool) override { }
     void setInsertionBlinkTimer(bool) override { }
+    void setPlaybackTimer(bool) override { }
     void showVelocityPopUp(const ORPEventPtr&, const ORPPatternPtr&, ORPPoint) override { }
     void showEditContextMenu(ORPPoint) override { }
     void dragSelectedBars(ORPPoint) override { }

@@ -9,6 +9,7 @@
 #include "app/SongWindow.h"
 #include "app/UiProbe.h"
 #include "editor/ORPAppLaunch.h"
+#include "editor/ORPInterfaceDefaults.h"
 #include "editor/ORPMIDIRouting.h"
 #include "editor/SongDocument.h"
 #include "foundation/BuildVersion.h"

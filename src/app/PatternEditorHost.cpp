@@ -21,6 +21,7 @@ namespace {
 constexpr int kAutoScrollMs = 100;
 constexpr int kMousePositionMs = 100;
 constexpr int kBlinkMs = 560;
+constexpr int kPlaybackMs = 50;
 
 using EditorCommand = std::function<std::optional<Error>(ORPPatternEditor&)>;
 
@@ -79,6 +80,8 @@ PatternEditorHost::PatternEditorHost(widgets::PatternEditorView* view, ORPDrumPi
         }
     });
     connect(&blinkTimer_, &QTimer::timeout, this, [this] { editor_->blinkInsertionPoint(); });
+    playbackTimer_.setInterval(kPlaybackMs);
+    connect(&playbackTimer_, &QTimer::timeout, this, [this] { editor_->playbackHeartbeat(); });
     connect(view_, &widgets::PatternEditorView::viewportResized, this, [this] { editor_->adjustLayout(); });
     connect(view_, &widgets::PatternEditorView::scrolled, this, [this] { editor_->adjustScroll(); });
     view_->window()->installEventFilter(this);
@@ -187,6 +190,11 @@ void PatternEditorHost::setInsertionBlinkTimer(bool run)
     run ? blinkTimer_.start() : blinkTimer_.stop();
 }
 
+void PatternEditorHost::setPlaybackTimer(bool run)
+{
+    run ? playbackTimer_.start() : playbackTimer_.stop();
+}
+
 void PatternEditorHost::showVelocityPopUp(const ORPEventPtr&, const ORPPatternPtr&, ORPPoint point)
 {
     if (velocityPopUp_) {
@@ -277,10 +285,7 @@ void PatternEditorHost::mouseExited()
 
 bool PatternEditorHost::keyDown(const editor::KeyInput& input)
 {
-    if (input.key != editor::EditorKey::Other || input.isAutoRepeat) {
-        return false;
-    }
-    return editor_->drumShortcutKeyDown(input.characters, input.modifiers);
+    return editor_->keyDown(input);
 }
 
 void PatternEditorHost::keyUp(const editor::KeyInput&) { }

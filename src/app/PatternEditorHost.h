@@ -51,6 +51,7 @@ public:
     void setAutoScrollTimer(bool run) override;
     void setMousePositionTimer(bool run) override;
     void setInsertionBlinkTimer(bool run) override;
+    void setPlaybackTimer(bool run) override;
     void showVelocityPopUp(const ORPEventPtr& event, const ORPPatternPtr& pattern, ORPPoint point) override;
     void showEditContextMenu(ORPPoint point) override;
     void dragSelectedBars(ORPPoint point) override;
@@ -81,6 +82,7 @@ private:
     QTimer autoScrollTimer_;
     QTimer mousePositionTimer_;
     QTimer blinkTimer_;
+    QTimer playbackTimer_;
     QPointer<VelocityPopUp> velocityPopUp_;
     bool dragging_ = false;
 };

@@ -4,6 +4,7 @@
 #include "editor/ORPPatternDrawSource.h"
 #include "editor/ORPPatternEditorCommands.h"
 #include "editor/ORPPatternEditorView.h"
+#include "editor/PatternEditorInput.h"
 #include "foundation/Error.h"
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSectionMarker.h"
@@ -170,8 +171,8 @@ public:
     // `affectedOnly`: the patterns of the affected bars, else every pattern of the song.
     void performZoom(bool zoomIn, bool affectedOnly);
 
-    // --- Playback (the heartbeat comes later) ---
-    // Stops a running player; true when it was playing.
+    // --- Playback ---
+    // Stops the run the heartbeat follows; true when there was one (see below).
     bool stopPlaying();
 
     // --- Pointer ---
@@ -202,6 +203,37 @@ public:
     // Runs the hover update again at the last pointer position even though nothing moved (the
     // current drum changed under the pointer).
     bool refreshHover();
+
+    // --- Keys, recording and playback ---
+    // A key typed in the editor: arrows, Home and End move (Shift: extend the selection), Space
+    // starts or stops playback, anything else is a drum shortcut. False when the key is not used.
+    bool keyDown(const rp::editor::KeyInput& input);
+    // Whether new drum keys and MIDI notes are recorded; by default the RPRecordEnabled user default.
+    void setRecordEnabledProvider(std::function<bool()> provider) { recordEnabled_ = std::move(provider); }
+    bool recordEnabled() const;
+    // Adds `drum` at the recording place (the play head's division while playing, else the
+    // selection's start or the insertion point) at the default velocity, plays it and moves the
+    // insertion point on. False when there is no place (past the last bar).
+    bool recordAndPlayDrum(const ORPDrumPtr& drum);
+    // The insertion point after a recorded hit at `place` of `instance`: undoable (undo returns it to
+    // the hit); stopped, it steps one division on.
+    void moveInsertionPointForRecordAtPlace(float place, const ORPPatternInstancePtr& instance);
+    // Starts the player (once: the region plays once whatever the loop setting) and the heartbeat.
+    // False while a run is followed or there are no bars.
+    bool startPlayingOnce(bool once);
+    void playOrStopAction();
+    void playOnceAction() { startPlayingOnce(true); }
+    // The view's playback timer (0.05 s): moves the play head and the insertion point after the
+    // player, and ends the run when the player has finished.
+    void playbackHeartbeat();
+    // Whether a run is followed: the heartbeat timer runs. This is what "playing" means for the editor.
+    bool isHeartbeatRunning() const { return heartbeatRunning_; }
+    // Called by the heartbeat with the play position; the window passes it to the transport
+    // inspector when it is the main window. May be empty.
+    void setShowPlayingInstanceHook(std::function<void(const ORPPatternInstancePtr&, float)> hook)
+    {
+        showPlayingInstance_ = std::move(hook);
+    }
 
     // --- Focus ---
     // The window became or resigned key: blink and mouse-position timer on or off, selection redrawn.
@@ -366,4 +398,20 @@ private:
     std::function<ORPReconcileController*()> reconcilerProvider_;
     std::shared_ptr<ORPReconcileController> ownReconciler_;
     size_t dropIndex_ = 0;
+
+    // --- Keys, recording and playback ---
+    // The bar of the edited list that stands for `instance` (itself, or after a rebuild the first
+    // bar of the same pattern and playlist entry); null when there is none.
+    ORPPatternInstancePtr liveInstance(const ORPPatternInstancePtr& instance) const;
+    bool moveKeyDown(const rp::editor::KeyInput& input);
+    // Where an arrow, Home or End key goes from the insertion point; false when it goes nowhere.
+    bool keyTarget(const rp::editor::KeyInput& input, ORPPatternInstancePtr& target, float& place) const;
+    bool homeOrEndTarget(bool end, ORPPatternInstancePtr& target, float& place) const;
+    bool rowStepTarget(bool down, bool page, ORPPatternInstancePtr& target, float& place) const;
+    void redrawPlayHead(const ORPPatternInstancePtr& instance, int16_t div, bool header);
+
+    std::function<bool()> recordEnabled_;
+    std::function<void(const ORPPatternInstancePtr&, float)> showPlayingInstance_;
+    bool heartbeatRunning_ = false;
+    bool stoppingPlayback_ = false;
 };

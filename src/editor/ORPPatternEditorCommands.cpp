@@ -96,7 +96,7 @@ rp::Error unusableClipboardError()
 
 bool ORPPatternEditor::notPlaying() const
 {
-    return !isPlaying();
+    return !isHeartbeatRunning();
 }
 
 rp::UndoManager* ORPPatternEditor::commandUndoManager() const

@@ -56,6 +56,7 @@ ORPPatternEditor::ORPPatternEditor(ORPPatternEditorView& view, rp::UserDefaults&
 
 ORPPatternEditor::~ORPPatternEditor()
 {
+    showPlayingInstance_ = nullptr; // its owner may be gone already
     stopPlaying();
     if (dragUndo_)
         dragUndo_->endUndoGrouping();

@@ -33,20 +33,6 @@ void ORPPatternEditor::setPlayer(std::shared_ptr<ORPPlayer> player)
         player_->setPatternEditor(weak_from_this().lock());
 }
 
-bool ORPPatternEditor::isPlaying() const
-{
-    return player_ && player_->isPlaying();
-}
-
-bool ORPPatternEditor::stopPlaying()
-{
-    if (!isPlaying())
-        return false;
-    player_->stopAndReset();
-    enableInsertionPointBlink(true);
-    return true;
-}
-
 int ORPPatternEditor::patternInstanceIsDivSelected(const ORPPatternInstance& instance, int16_t div) const
 {
     const float n = numDivsForPattern(*instance.pattern());

@@ -65,10 +65,13 @@ public:
     // Timers the widget runs and the calls they make on the editor:
     //  auto-scroll (0.1 s) while a mouse button is down: scroll towards the pointer;
     //  mouse position (0.1 s) while the window is key: ORPPatternEditor::checkMousePosition;
-    //  insertion blink (0.56 s): ORPPatternEditor::blinkInsertionPoint.
+    //  insertion blink (0.56 s): ORPPatternEditor::blinkInsertionPoint;
+    //  playback (0.05 s, also while menus track and windows resize):
+    //  ORPPatternEditor::playbackHeartbeat.
     virtual void setAutoScrollTimer(bool run) = 0;
     virtual void setMousePositionTimer(bool run) = 0;
     virtual void setInsertionBlinkTimer(bool run) = 0;
+    virtual void setPlaybackTimer(bool run) = 0;
 
     // Opens the velocity pop-up for `event` of `pattern` with its top-left corner at `point`; the
     // widget drives ORPPatternEditor::eventMenuController() and calls

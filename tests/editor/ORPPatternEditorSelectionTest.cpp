@@ -209,7 +209,7 @@ TEST_F(WithPlayer, ChangingASelectionBeingPlayedStopsIt)
     editPlaylist();
     editor->setPlayer(player);
     editor->setSelected(bar(1), true, 0, 1);
-    player->startPlaybackOnceOnly(false);
+    ASSERT_TRUE(editor->startPlayingOnce(false));
     ASSERT_TRUE(editor->isPlaying());
     // The player plays what the editor selected.
     EXPECT_EQ(player->instances(), std::vector<ORPPatternInstancePtr> { bar(1) });
@@ -221,7 +221,7 @@ TEST_F(WithPlayer, ChangingASelectionBeingPlayedStopsIt)
 
     // Without a selection, moving the insertion point leaves playback running.
     editor->deselectAll();
-    player->startPlaybackOnceOnly(false);
+    ASSERT_TRUE(editor->startPlayingOnce(false));
     ASSERT_TRUE(editor->isPlaying());
     editor->moveInsertionPointToPlace(0.5f, bar(0));
     EXPECT_TRUE(editor->isPlaying());

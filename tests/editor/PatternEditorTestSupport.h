@@ -10,6 +10,7 @@
 #include "foundation/UndoManager.h"
 #include "model/ORPSectionMarker.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -80,6 +81,12 @@ public:
     void setAutoScrollTimer(bool run) override { autoScroll = run; }
     void setMousePositionTimer(bool run) override { mouseTimer = run; }
     void setInsertionBlinkTimer(bool run) override { blinkTimer = run; }
+    void setPlaybackTimer(bool run) override
+    {
+        playbackTimer = run;
+        if (onPlaybackTimer)
+            onPlaybackTimer(run);
+    }
     void showVelocityPopUp(const ORPEventPtr& event, const ORPPatternPtr&, ORPPoint point) override
     {
         popUpEvent = event;
@@ -100,6 +107,8 @@ public:
     bool autoScroll = false;
     bool mouseTimer = false;
     bool blinkTimer = false;
+    bool playbackTimer = false;
+    std::function<void(bool)> onPlaybackTimer; // a test may run the timer on the main loop
     ORPEventPtr popUpEvent;
     ORPPoint popUpAt;
     int contextMenus = 0;
