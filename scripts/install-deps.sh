@@ -11,7 +11,7 @@ packages=(
   jackd2 libjack-jackd2-dev sox libsox-fmt-all midicsv
   attr librsvg2-bin
   qt6-base-dev qt6-svg-dev qt6-image-formats-plugins qt6-qpa-plugins libgl-dev
-  xvfb xauth xdotool imagemagick fonts-dejavu-core x11-utils
+  xvfb xauth xdotool xclip imagemagick fonts-dejavu-core x11-utils
 )
 
 missing=()

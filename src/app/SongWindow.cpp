@@ -12,6 +12,7 @@
 #include "app/Pasteboard.h"
 #include "app/PatternEditorHost.h"
 #include "editor/ORPDrumPicker.h"
+#include "editor/ORPMIDINoteRecorder.h"
 #include "player/ORPPlayer.h"
 #include "widgets/DrumPickerView.h"
 #include "widgets/EditorImages.h"
@@ -139,6 +140,8 @@ void SongWindow::buildLayout()
     editor->setAllSectionsProvider([this] { return document_->song()->sectionList(); });
     editor->setPasteboard(std::make_shared<EditorClipboard>());
     editor->setReconcilerProvider([this] { return &document_->reconciler(); });
+    // Notes played on MIDI gear choose (and, recording, add) drums.
+    noteRecorder_ = std::make_unique<ORPMIDINoteRecorder>(document_.get(), editor);
 
     // The song's own fields, left of the tables.
     auto* fields = new QWidget;

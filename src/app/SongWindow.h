@@ -25,6 +25,7 @@ class QTableWidget;
 class QScrollArea;
 
 class ORPDrumPicker;
+class ORPMIDINoteRecorder;
 class ORPPlayer;
 
 namespace rp::widgets {
@@ -99,6 +100,7 @@ private:
     QSplitter* sectionsPlaylistSplitView_ = nullptr;
     std::shared_ptr<ORPPlayer> player_;
     std::unique_ptr<ORPDrumPicker> drumPicker_;
+    std::unique_ptr<ORPMIDINoteRecorder> noteRecorder_;
     QPointer<widgets::DrumPickerView> pickerView_;
     widgets::PatternEditorView* editorView_ = nullptr;
     PatternEditorHost* editorHost_ = nullptr;
