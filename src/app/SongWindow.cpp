@@ -19,6 +19,8 @@
 #include "widgets/PatternEditorView.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -103,7 +105,18 @@ SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* 
         }
         refreshTitle();
     });
+    // The menus follow the editor's selection, insertion point and playing, and the clipboard.
+    const ORPPlayerEditor* editorObject = editorHost_->editor().get(); // the object editor notifications name
+    center.addObserver(this, "", editorObject, [this](const Notification&) { refreshMenus(); });
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { refreshMenus(); });
     initializeUIEntirely();
+}
+
+void SongWindow::refreshMenus()
+{
+    if (auto* controller = AppController::shared()) {
+        controller->refreshMenus(this);
+    }
 }
 
 SongWindow::~SongWindow()

@@ -90,6 +90,7 @@ private:
     void nameEdited();
     void notesEdited();
     void levelMoved(int value);
+    void refreshMenus();
     // Hands the editor what the tables select: sections, playlist entries, or nothing.
     void sectionsSelectionChanged();
     void playlistSelectionChanged();

@@ -1,8 +1,12 @@
 // rp-e2e-fixtures: makes the songs and kits the end-to-end tests open.
 //   rename-drum KIT OUT TYPE VARIANT NEW   a copy of KIT whose drum TYPE (VARIANT) is renamed NEW
 //   repoint SONG KIT OUT                   SONG saved as OUT, naming KIT as its kit
+//   rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW
+//                                          the drum renamed in a copy of the kit and in the song's
+//                                          events: a song whose kit names that drum differently
 
 #include "kit/ORPDrumKit.h"
+#include "model/ORPSection.h"
 #include "model/ORPSong.h"
 
 #include <cstdio>
@@ -43,6 +47,34 @@ int repoint(const std::string& songPath, const std::string& kitPath, const std::
     return song->writeToFile(out, &error) ? 0 : 1;
 }
 
+int renameDrumInSong(const std::string& songPath, const std::string& kitPath, const std::string& outSong,
+    const std::string& outKit, const std::string& type, const std::string& variant, const std::string& newVariant)
+{
+    if (renameDrum(kitPath, outKit, type, variant, newVariant) != 0) {
+        return 1;
+    }
+    ORPSong::setDefaultKitProvider({});
+    rp::Error error;
+    auto song = ORPSong::songFromURL(songPath, &error);
+    auto kit = ORPDrumKit::drumKitFromURL(outKit, false, &error);
+    if (!song || !kit) {
+        std::fprintf(stderr, "cannot read: %s\n", error.description.c_str());
+        return 1;
+    }
+    for (const auto& section : song->sectionList()) {
+        for (const auto& pattern : section->patterns()) {
+            for (const auto& event : *pattern->events()) {
+                const auto& drum = event->drum();
+                if (drum && drum->typeName() == type && drum->variantName() == variant) {
+                    drum->setVariantName(newVariant);
+                }
+            }
+        }
+    }
+    song->setDrumKit(kit, outKit);
+    return song->writeToFile(outSong, &error) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -55,6 +87,10 @@ int main(int argc, char** argv)
     if (command == "repoint" && argc == 5) {
         return repoint(argv[2], argv[3], argv[4]);
     }
-    std::fprintf(stderr, "usage: rp-e2e-fixtures rename-drum KIT OUT TYPE VARIANT NEW | repoint SONG KIT OUT\n");
+    if (command == "rename-drum-in-song" && argc == 9) {
+        return renameDrumInSong(argv[2], argv[3], argv[4], argv[5], argv[6], argv[7], argv[8]);
+    }
+    std::fprintf(stderr, "usage: rp-e2e-fixtures rename-drum KIT OUT TYPE VARIANT NEW | repoint SONG KIT OUT"
+                         " | rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW\n");
     return 2;
 }

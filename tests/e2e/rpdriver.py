@@ -148,7 +148,8 @@ class App:
 
     def focus_window(self, window):
         # No window manager runs under Xvfb here: give the window the X input focus directly, which
-        # Qt takes as activation.
+        # Qt takes as activation, and raise it above the other windows.
+        xdotool("windowraise", int(window["id"], 16))
         xdotool("windowfocus", "--sync", int(window["id"], 16))
         self.wait("window %s active" % window["title"],
                   lambda p: any(w["id"] == window["id"] and w["active"] for w in p["windows"]))
@@ -156,6 +157,14 @@ class App:
     @staticmethod
     def key(*keys):
         xdotool("key", "--clearmodifiers", *keys)
+
+    @staticmethod
+    def key_down(key):
+        xdotool("keydown", key)
+
+    @staticmethod
+    def key_up(key):
+        xdotool("keyup", key)
 
     @staticmethod
     def type_text(text):
