@@ -1,14 +1,23 @@
 #include "app/PatternEditorHost.h"
 
+#include "app/Pasteboard.h"
 #include "app/QtPrompt.h"
 #include "app/VelocityPopUp.h"
 #include "foundation/Localization.h"
 #include "foundation/UserDefaults.h"
+#include "editor/ORPPatternDrawList.h"
+#include "editor/PasteboardTypes.h"
+#include "widgets/InterfaceFonts.h"
+#include "widgets/PatternDrawPainter.h"
 #include "widgets/PatternEditorView.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDrag>
+#include <QDropEvent>
 #include <QMenu>
+#include <QMimeData>
+#include <QPainter>
 #include <QScrollBar>
 
 #include <functional>
@@ -85,6 +94,9 @@ PatternEditorHost::PatternEditorHost(widgets::PatternEditorView* view, ORPDrumPi
     connect(view_, &widgets::PatternEditorView::viewportResized, this, [this] { editor_->adjustLayout(); });
     connect(view_, &widgets::PatternEditorView::scrolled, this, [this] { editor_->adjustScroll(); });
     view_->window()->installEventFilter(this);
+    // Bars dragged within the editor, from another song window or from another copy of the program.
+    view_->viewport()->setAcceptDrops(true);
+    view_->viewport()->installEventFilter(this);
 }
 
 PatternEditorHost::~PatternEditorHost()
@@ -235,9 +247,151 @@ void PatternEditorHost::showEditContextMenu(ORPPoint point)
     menu.exec(view_->viewport()->mapToGlobal(view_->viewportPointFromCanvas(point).toPoint()));
 }
 
-void PatternEditorHost::dragSelectedBars(ORPPoint)
+namespace {
+
+Qt::DropActions qtActions(uint64_t operations)
 {
-    // Moving bars by dragging is not built yet; the selecting drag goes on as a bar selection.
+    Qt::DropActions actions;
+    if (operations & ORPDragOperationCopy) {
+        actions |= Qt::CopyAction;
+    }
+    if (operations & ORPDragOperationMove) {
+        actions |= Qt::MoveAction;
+    }
+    return actions;
+}
+
+uint64_t editorOperations(Qt::DropActions actions)
+{
+    uint64_t operations = ORPDragOperationNone;
+    if (actions & Qt::CopyAction) {
+        operations |= ORPDragOperationCopy;
+    }
+    if (actions & Qt::MoveAction) {
+        operations |= ORPDragOperationMove;
+    }
+    return operations;
+}
+
+Qt::DropAction qtAction(uint64_t operation)
+{
+    return operation & ORPDragOperationMove ? Qt::MoveAction : operation & ORPDragOperationCopy ? Qt::CopyAction : Qt::IgnoreAction;
+}
+
+} // namespace
+
+QPixmap PatternEditorHost::barDragPixmap(const ORPBarDragImage& image) const
+{
+    const qreal ratio = view_->devicePixelRatioF();
+    QPixmap pixmap(QSize(static_cast<int>(std::ceil(image.width * ratio)), static_cast<int>(std::ceil(image.height * ratio))));
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    widgets::PatternDrawPainter barPainter(view_->palette());
+    // Back to front: each bar as the editor draws it, one step to the right of the one before.
+    for (size_t i = 0; i < image.bars.size(); ++i) {
+        const ORPRect frame = image.bars[i]->frame();
+        ORPPatternDrawState state;
+        state.dirtyRect = frame;
+        state.visibleRect = frame;
+        const auto list = ORPPatternDrawList::build(*editor_, state, barPainter);
+        painter.save();
+        painter.translate(ORPBarDragImage::kStep * static_cast<double>(i), 0);
+        painter.setClipRect(QRectF(0, 0, frame.width, frame.height));
+        barPainter.paint(painter, list, QPointF(frame.x, frame.y));
+        painter.restore();
+    }
+    if (!image.label.empty()) {
+        const QRectF band(image.labelBand.x, image.labelBand.y, image.labelBand.width, image.labelBand.height);
+        painter.fillRect(band, QColor::fromRgbF(1, 1, 1, ORPBarDragImage::kLabelBandOpacity));
+        painter.setFont(widgets::interfaceFont("Helvetica", ORPBarDragImage::kLabelPointSize));
+        painter.setPen(Qt::gray);
+        painter.drawText(band, Qt::AlignCenter, QString::fromStdString(image.label));
+    }
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(0.5, 0.5, image.width - 1, image.height - 1));
+    painter.end();
+
+    QPixmap faded(pixmap.size());
+    faded.setDevicePixelRatio(ratio);
+    faded.fill(Qt::transparent);
+    QPainter fade(&faded);
+    fade.setOpacity(ORPBarDragImage::kOpacity);
+    fade.drawPixmap(0, 0, pixmap);
+    return faded;
+}
+
+void PatternEditorHost::dragSelectedBars(ORPPoint point)
+{
+    const ORPBarDragImage image = editor_->barDragImage(point);
+    const auto data = editor_->dataForSelectedPatterns();
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> items;
+    for (const auto& type : ORPPatternEditor::writableTypes()) {
+        items.emplace_back(type, data);
+    }
+    auto* drag = new QDrag(view_);
+    drag->setMimeData(Pasteboard::mimeData(items));
+    drag->setPixmap(barDragPixmap(image));
+    drag->setHotSpot(QPoint(static_cast<int>(point.x - image.x), static_cast<int>(point.y - image.y)));
+    dragging_ = false;
+    drag->exec(qtActions(ORPPatternEditor::barDragSourceOperations()), Qt::MoveAction);
+    editor_->barDragEnded();
+}
+
+bool PatternEditorHost::handleDrop(QEvent* event)
+{
+    auto* drop = static_cast<QDropEvent*>(event);
+    const bool ours = drop->mimeData()
+        && drop->mimeData()->hasFormat(QString::fromStdString(editor::PasteboardTypes::mimeType(editor::ORPPattisForBarsPboardType)));
+    // A drag this editor started has its view as source (the source is known in this process only).
+    const bool fromHere = drop->source() == view_;
+    const ORPPoint point = view_->canvasPointFromViewport(drop->position());
+    switch (event->type()) {
+    case QEvent::DragEnter:
+        if (!ours) {
+            return false;
+        }
+        editor_->barDragEntered();
+        drop->acceptProposedAction();
+        return true;
+    case QEvent::DragMove: {
+        const uint64_t operation = editor_->barDragUpdated(point, fromHere, editorOperations(drop->possibleActions()));
+        // The drop takes the operation decided here: Qt's own drop action follows the modifiers only.
+        dropOperation_ = operation;
+        if (operation == ORPDragOperationNone) {
+            drop->ignore();
+        } else {
+            drop->setDropAction(qtAction(operation));
+            drop->accept();
+        }
+        return true;
+    }
+    case QEvent::DragLeave:
+        editor_->barDragExited();
+        return true;
+    case QEvent::Drop: {
+        const uint64_t operation = dropOperation_;
+        const auto bytes = Pasteboard::read(drop->mimeData(), editor::ORPPattisForBarsPboardType);
+        Error error;
+        bool done = false;
+        if (bytes && editor_->prepareForBarDrop(fromHere, operation)) {
+            done = editor_->performBarDrop(fromHere, operation, *bytes, &error);
+        }
+        if (done) {
+            drop->setDropAction(qtAction(operation));
+            drop->accept();
+        } else {
+            drop->ignore();
+            if (!error.description.empty()) {
+                QtPrompt().presentError(error);
+            }
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 // --- Input from the canvas ---
@@ -302,6 +456,11 @@ void PatternEditorHost::focusOut()
 
 bool PatternEditorHost::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == view_->viewport()
+        && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::DragLeave
+            || event->type() == QEvent::Drop)) {
+        return handleDrop(event);
+    }
     if (watched == view_->window()
         && (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate)) {
         editor_->windowKeyChanged(event->type() == QEvent::WindowActivate);

@@ -73,6 +73,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Drag and drop of bars onto the canvas; true when the event was one.
+    bool handleDrop(QEvent* event);
+    QPixmap barDragPixmap(const ORPBarDragImage& image) const;
     // The pointer where it is now, in canvas coordinates, with the keys held now.
     ORPMouseInput currentPointer() const;
     void autoScroll();
@@ -85,6 +88,7 @@ private:
     QTimer playbackTimer_;
     QPointer<VelocityPopUp> velocityPopUp_;
     bool dragging_ = false;
+    uint64_t dropOperation_ = 0;
 };
 
 } // namespace rp::app

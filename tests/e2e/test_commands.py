@@ -7,8 +7,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from editorcase import EditorCase, events, line_point, pattern  # noqa: E402
-from rpdriver import BUILD, song_info  # noqa: E402
+from editorcase import EditorCase, centre, events, line_point, pattern  # noqa: E402
+from rpdriver import BUILD, song_info, xdotool  # noqa: E402
 
 FIXTURES = os.path.join(BUILD, "tests", "rp-e2e-fixtures")
 BARS_MIME = "application/x-net.rattlepan.Rattlepan.ORPPattisForBarsPboardType"
@@ -50,6 +50,25 @@ class CommandsTest(EditorCase):
         intro = next(s for s in after["sections"] if s["name"] == "Intro")["patterns"]
         self.assertEqual(len(intro), 4)
         self.assertEqual([bar_shape(p) for p in intro[2:]], [bar_shape(p) for p in intro[:2]])
+
+    def test_dragging_a_bar_by_its_title_moves_it(self):
+        bars = self.show_section("Verse")
+        verse = lambda: [bar_shape(p) for p in next(
+            s for s in song_info(self.song)["sections"] if s["name"] == "Verse")["patterns"]]
+        before = verse()
+        self.select_bars(bars[0], bars[0])
+        x, y = centre(bars[0]["titleRect"])
+        xdotool("mousemove", "--sync", x, y)
+        xdotool("mousedown", 1)
+        # Onto the right half of the third bar: the drop goes after it.
+        tx, ty, tw, th = bars[2]["rect"]
+        for step in range(1, 21):
+            xdotool("mousemove", "--sync", x + (tx + tw - 10 - x) * step // 20, y + 20)
+            time.sleep(0.03)
+        time.sleep(0.3)
+        xdotool("mouseup", 1)
+        self.save()
+        self.assertEqual(verse(), [before[1], before[2], before[0], before[3]])
 
     def test_deleting_a_beat_shortens_the_bar_and_moves_later_drums(self):
         bars = self.show_section("Intro")
