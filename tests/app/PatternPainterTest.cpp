@@ -7,6 +7,8 @@
 #include "widgets/PatternDrawPainter.h"
 #include "widgets/PatternEditorView.h"
 
+#include "QtTestApplication.h"
+
 #include <QApplication>
 #include <QBuffer>
 #include <QImage>
@@ -24,14 +26,7 @@ namespace {
 
 QApplication& application()
 {
-    static int argc = 1;
-    static char name[] = "rp_tests_app";
-    static char* argv[] = { name, nullptr };
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    return *app;
+    return rp::test::testApplication();
 }
 
 // The source drawn into an image of `width` x `height` points at `ratio`.

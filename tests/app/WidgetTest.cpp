@@ -7,6 +7,8 @@
 #include "app/UiProbe.h"
 #include "support/TestSupport.h"
 
+#include "QtTestApplication.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
@@ -32,14 +34,7 @@ namespace {
 
 QApplication& application()
 {
-    static int argc = 1;
-    static char name[] = "rp_tests_app";
-    static char* argv[] = { name, nullptr };
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    return *app;
+    return rp::test::testApplication();
 }
 
 TEST(UiProbe, DescribesWindowsControlsAndDialogs)
