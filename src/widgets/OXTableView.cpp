@@ -310,6 +310,7 @@ void OXTableView::dragEnterEvent(QDragEnterEvent* event)
 
 void OXTableView::dragMoveEvent(QDragMoveEvent* event)
 {
+    QTableView::dragMoveEvent(event); // scrolls near the edges; the verdict is the delegate's
     judgeDrop(event);
 }
 

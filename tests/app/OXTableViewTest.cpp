@@ -5,6 +5,7 @@
 
 #include "editor/ORPReconcileController.h"
 #include "editor/PasteboardTypes.h"
+#include "app/QtTestApplication.h"
 #include "support/TestSupport.h"
 #include "widgets/OXShortcutKeyField.h"
 #include "widgets/OXTableView.h"
@@ -26,14 +27,7 @@ namespace {
 
 QApplication& app()
 {
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return *existing;
-    static int argc = 1;
-    static char name[] = "rp_tests_app";
-    static char* argv[] = { name, nullptr };
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication* created = new QApplication(argc, argv);
-    return *created;
+    return rp::test::testApplication();
 }
 
 struct RecordingDelegate : OXTableViewDelegate {
