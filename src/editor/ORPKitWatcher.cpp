@@ -75,12 +75,13 @@ struct ORPFolderWatcher::State {
     void run(std::weak_ptr<State> self)
     {
         using Clock = std::chrono::steady_clock;
-        std::optional<Clock::time_point> deadline;
+        bool pending = false; // a change waits for the deadline
+        Clock::time_point deadline = Clock::now();
         alignas(inotify_event) std::array<char, 16384> buffer;
         for (;;) {
             int timeout = -1;
-            if (deadline) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+            if (pending) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
                 timeout = static_cast<int>(std::max<int64_t>(0, left.count()));
             }
             pollfd fds[2] = { { inotifyFd, POLLIN, 0 }, { stopFd, POLLIN, 0 } };
@@ -95,12 +96,14 @@ struct ORPFolderWatcher::State {
                 while (::read(inotifyFd, buffer.data(), buffer.size()) > 0) {
                 }
                 watchBundle();
-                if (!deadline)
+                if (!pending) {
+                    pending = true;
                     deadline = Clock::now()
                         + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(latency));
+                }
             }
-            if (deadline && Clock::now() >= *deadline) {
-                deadline.reset();
+            if (pending && Clock::now() >= deadline) {
+                pending = false;
                 RunLoop::main().perform([self] {
                     auto state = self.lock();
                     if (!state || !state->active)
