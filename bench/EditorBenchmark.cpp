@@ -30,27 +30,6 @@ constexpr size_t kBars = 10000;
 constexpr int kHitsPerBar = 16;
 constexpr int kPoints = 100000;
 
-class BenchView : public ORPPatternEditorView {
-public:
-    ORPRect visibleRect() const override { return { 0, 0, 1600, 1000 }; }
-    void setCanvasSize(double, double) override { }
-    void redrawRect(const ORPRect&) override { }
-    void redrawAll() override { }
-    void scrollRectToVisible(const ORPRect&) override { }
-    void beep() override { }
-    void setCursor(ORPEditorCursor, const ORPDrumPtr&) override { }
-    bool windowIsKey() const override { return true; }
-    bool isFirstResponder() const override { return true; }
-    void makeWindowKey() override { }
-    bool floatingPanelContains(ORPPoint) const override { return false; }
-    void setAutoScrollTimer(bool) override { }
-    void setMousePositionTimer(bool) override { }
-    void setInsertionBlinkTimer(bool) override { }
-    void setPlaybackTimer(bool) override { }
-    void showVelocityPopUp(const ORPEventPtr&, const ORPPatternPtr&, ORPPoint) override { }
-    void showEditContextMenu(ORPPoint) override { }
-    void dragSelectedBars(ORPPoint) override { }
-};
 
 ORPDrumKitPtr benchKit()
 {
@@ -138,7 +117,7 @@ int runEditor(const std::vector<std::string>&)
     auto entry = ORPSectionMarker::sectionMarker();
     entry->setSection(section);
 
-    BenchView view;
+    ORPDetachedPatternEditorView view;
     auto editor = std::make_shared<ORPPatternEditor>(view, defaults);
     editor->setEditedObjects({ entry }, kit);
 
@@ -184,14 +163,7 @@ int runEditor(const std::vector<std::string>&)
     std::vector<ORPPoint> points(kPoints);
     for (auto& point : points)
         point = { xs(random), ys(random) };
-    class WholeView : public BenchView {
-    public:
-        explicit WholeView(ORPRect all) : all_(all) { }
-        ORPRect visibleRect() const override { return all_; }
-
-    private:
-        ORPRect all_;
-    } whole({ 0, 0, editor->contentWidth(), editor->contentHeight() });
+    ORPDetachedPatternEditorView whole({ 0, 0, editor->contentWidth(), editor->contentHeight() });
     auto hitEditor = std::make_shared<ORPPatternEditor>(whole, defaults);
     hitEditor->setEditedObjects({ entry }, kit);
     double hit = 1e30;

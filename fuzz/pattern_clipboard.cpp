@@ -19,26 +19,6 @@
 
 namespace {
 
-class QuietView : public ORPPatternEditorView {
-public:
-    ORPRect visibleRect() const override { return { 0, 0, 800, 600 }; }
-    void setCanvasSize(double, double) override { }
-    void redrawRect(const ORPRect&) override { }
-    void redrawAll() override { }
-    void scrollRectToVisible(const ORPRect&) override { }
-    void beep() override { }
-    void setCursor(ORPEditorCursor, const ORPDrumPtr&) override { }
-    bool windowIsKey() const override { return true; }
-    bool isFirstResponder() const override { return true; }
-    void makeWindowKey() override { }
-    bool floatingPanelContains(ORPPoint) const override { return false; }
-    void setAutoScrollTimer(bool) override { }
-    void setMousePositionTimer(bool) override { }
-    void setInsertionBlinkTimer(bool) override { }
-    void showVelocityPopUp(const ORPEventPtr&, const ORPPatternPtr&, ORPPoint) override { }
-    void showEditContextMenu(ORPPoint) override { }
-    void dragSelectedBars(ORPPoint) override { }
-};
 
 class OneTypePasteboard : public ORPEditorPasteboard {
 public:
@@ -103,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     short3->setTimeSignatureTop(3, 4);
     section->insertPatterns({ short3, ORPPattern::pattern() }, 1);
 
-    QuietView view;
+    ORPDetachedPatternEditorView view;
     auto editor = std::make_shared<ORPPatternEditor>(view, *defaults);
     auto board = std::make_shared<OneTypePasteboard>();
     editor->setPasteboard(board);

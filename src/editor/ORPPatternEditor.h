@@ -398,6 +398,8 @@ private:
     std::function<ORPReconcileController*()> reconcilerProvider_;
     std::shared_ptr<ORPReconcileController> ownReconciler_;
     size_t dropIndex_ = 0;
+    // After a bar drag ends or leaves: the pointer's hover, its timer and the blink start again.
+    void resumePointerAfterDrag();
 
     // --- Keys, recording and playback ---
     // The bar of the edited list that stands for `instance` (itself, or after a rebuild the first

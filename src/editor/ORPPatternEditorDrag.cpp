@@ -35,6 +35,11 @@ ORPBarDragImage ORPPatternEditor::barDragImage(ORPPoint point) const
 
 void ORPPatternEditor::barDragEnded()
 {
+    resumePointerAfterDrag();
+}
+
+void ORPPatternEditor::resumePointerAfterDrag()
+{
     if (!view_.windowIsKey())
         return;
     mouseOperation_ = kOpPlace;
@@ -111,12 +116,7 @@ void ORPPatternEditor::barDragExited()
 {
     view_.redrawRect(dropMarkerRect_);
     dropMarkerRect_ = {};
-    if (!view_.windowIsKey())
-        return;
-    mouseOperation_ = kOpPlace;
-    lastMousePoint_ = {};
-    view_.setMousePositionTimer(true);
-    enableInsertionPointBlink(true);
+    resumePointerAfterDrag();
 }
 
 bool ORPPatternEditor::prepareForBarDrop(bool fromThisEditor, uint64_t operation)

@@ -83,3 +83,33 @@ public:
     // A selecting drag in whole-bar mode: drag the selected bars away (runs until the drop).
     virtual void dragSelectedBars(ORPPoint point) = 0;
 };
+
+// A view that shows nothing: for an editor driven without a window (benchmarks, fuzzing). It
+// reports a fixed visible area and a key window.
+class ORPDetachedPatternEditorView : public ORPPatternEditorView {
+public:
+    explicit ORPDetachedPatternEditorView(ORPRect visible = { 0, 0, 1600, 1000 }) : visible_(visible) { }
+    void setVisibleRect(const ORPRect& visible) { visible_ = visible; }
+
+    ORPRect visibleRect() const override { return visible_; }
+    void setCanvasSize(double, double) override { }
+    void redrawRect(const ORPRect&) override { }
+    void redrawAll() override { }
+    void scrollRectToVisible(const ORPRect&) override { }
+    void beep() override { }
+    void setCursor(ORPEditorCursor, const ORPDrumPtr&) override { }
+    bool windowIsKey() const override { return true; }
+    bool isFirstResponder() const override { return true; }
+    void makeWindowKey() override { }
+    bool floatingPanelContains(ORPPoint) const override { return false; }
+    void setAutoScrollTimer(bool) override { }
+    void setMousePositionTimer(bool) override { }
+    void setInsertionBlinkTimer(bool) override { }
+    void setPlaybackTimer(bool) override { }
+    void showVelocityPopUp(const ORPEventPtr&, const ORPPatternPtr&, ORPPoint) override { }
+    void showEditContextMenu(ORPPoint) override { }
+    void dragSelectedBars(ORPPoint) override { }
+
+private:
+    ORPRect visible_;
+};
