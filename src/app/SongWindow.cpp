@@ -114,6 +114,9 @@ SongWindow::~SongWindow()
     kitWatch_.reset();
     midiTransport_.reset();
     noteRecorder_.reset();
+    // The tables call into the editor: they go first.
+    delete tablesPane_;
+    tablesPane_ = nullptr;
     if (player_) {
         player_->stopAndReset();
     }
