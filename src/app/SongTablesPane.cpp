@@ -121,6 +121,8 @@ SongTablesPane::SongTablesPane(
     connect(delMarkerButton_, &QPushButton::clicked, this, [this] { tables_->removeSectionMarkersAction(); });
     connect(allMarkersButton_, &QPushButton::clicked, this, [this] { tables_->selectAllMarkers(); });
 
+    sectionsRowsShown_ = sectionsModel_->rowCount();
+    playlistRowsShown_ = layoutModel_->rowCount();
     tables_->setView(this);
     updateButtons();
 }
@@ -300,7 +302,18 @@ bool SongTablesPane::tableViewAcceptDrop(
 
 void SongTablesPane::reloadTable(SongTable table)
 {
-    modelOf(table)->reload();
+    // With the rows the same, only the cells change: a cell being committed keeps its editor (a
+    // reset would destroy it inside its own commit).
+    SongTableModel* model = modelOf(table);
+    int& shown = table == SongTable::Sections ? sectionsRowsShown_ : playlistRowsShown_;
+    const int rows = static_cast<int>(tables_->numberOfRows(table));
+    if (rows == shown) {
+        if (rows > 0)
+            emit model->dataChanged(model->index(0, 0), model->index(rows - 1, model->columnCount() - 1));
+    } else {
+        model->reload();
+        shown = rows;
+    }
     // A reset drops the view's selection; the tables still hold theirs.
     viewOf(table)->setSelectedRowsQuietly(tables_->selectedRows(table));
     updateButtons();

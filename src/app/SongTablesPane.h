@@ -78,6 +78,8 @@ private:
     OXTableView* layoutTable_ = nullptr;
     SongTableModel* sectionsModel_ = nullptr;
     SongTableModel* layoutModel_ = nullptr;
+    int sectionsRowsShown_ = 0;
+    int playlistRowsShown_ = 0;
     QPushButton* addSectionButton_ = nullptr;
     QPushButton* delSectionButton_ = nullptr;
     QPushButton* addMarkerButton_ = nullptr;

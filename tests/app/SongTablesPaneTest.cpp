@@ -7,11 +7,13 @@
 #include "QtTestApplication.h"
 #include "editor/ORPReconcileController.h"
 #include "editor/SongDocument.h"
+#include "foundation/NotificationCenter.h"
 #include "widgets/OXTableView.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -142,6 +144,32 @@ TEST(SongTablesPane, TheViewsKeepTheSelectionWhenTheSongChanges)
     EXPECT_EQ(f.pane->sectionsTable()->selectedRowList(), Rows { 1 });
     EXPECT_EQ(f.pane->tables().selectedRows(SongTable::Sections), Rows { 1 });
     EXPECT_TRUE(f.button("delSectionButton")->isEnabled());
+}
+
+TEST(SongTablesPane, ACellCommitReloadingTheTablesKeepsItsEditor)
+{
+    PaneFixture f;
+    // As in the window: every change of the song reloads the tables, here from inside the commit
+    // (new repeats recalculate the song's duration).
+    auto& center = rp::NotificationCenter::defaultCenter();
+    center.addObserver(&f, "", f.song().get(), [&](const rp::Notification&) { f.pane->reloadFromSong(); });
+    f.step([&] { f.pane->tables().addNewSectionMarker(); });
+    f.pane->commitEditing();
+    const size_t row = f.song()->sectionMarkerList().size() - 1;
+    OXTableView* table = f.pane->layoutTable();
+    const QModelIndex repeats = table->model()->index(static_cast<int>(row), 2);
+    table->setCurrentIndex(repeats);
+    table->edit(repeats);
+    auto* spin = table->findChild<QSpinBox*>();
+    ASSERT_NE(spin, nullptr);
+    spin->setValue(3);
+    // Return commits and closes the editor, the reload happening in between.
+    f.step([&] { QTest::keyClick(spin, Qt::Key_Return); });
+    QApplication::processEvents();
+    center.removeObserver(&f);
+    EXPECT_EQ(f.song()->sectionMarkerList()[row]->numberOfTimes(), 3);
+    EXPECT_EQ(table->model()->index(static_cast<int>(row), 2).data().toString(), "3");
+    EXPECT_EQ(table->selectedRowList(), Rows { row });
 }
 
 } // namespace
