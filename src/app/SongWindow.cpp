@@ -9,8 +9,13 @@
 #include "foundation/UserDefaults.h"
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSection.h"
+#include "model/ORPSectionMarker.h"
 #include "app/Pasteboard.h"
 #include "app/PatternEditorHost.h"
+#include "app/SongTablesPane.h"
+#include "editor/ORPKitWatcher.h"
+#include "editor/ORPMIDITransport.h"
+#include "foundation/Prompt.h"
 #include "editor/ORPDrumPicker.h"
 #include "editor/ORPMIDINoteRecorder.h"
 #include "player/ORPPlayer.h"
@@ -33,7 +38,6 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QSplitter>
-#include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace rp::app {
@@ -59,31 +63,6 @@ QRect toQRect(const OXRect& rect)
 }
 
 
-QTableWidget* makeTable(const QStringList& headings, const char* probeName)
-{
-    auto* table = new QTableWidget(0, static_cast<int>(headings.size()));
-    table->setHorizontalHeaderLabels(headings);
-    table->verticalHeader()->setVisible(false);
-    table->verticalHeader()->setDefaultSectionSize(22);
-    table->horizontalHeader()->setStretchLastSection(true);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setAlternatingRowColors(true);
-    table->setProperty("probeName", probeName);
-    return table;
-}
-
-void fillRow(QTableWidget* table, int row, const QStringList& cells)
-{
-    for (int column = 0; column < cells.size(); ++column) {
-        auto* item = new QTableWidgetItem(cells[column]);
-        if (column > 0 && cells[column].toInt() != 0) {
-            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        }
-        table->setItem(row, column, item);
-    }
-}
-
 } // namespace
 
 SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* parent)
@@ -107,8 +86,18 @@ SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* 
     });
     // The menus follow the editor's selection, insertion point and playing, and the clipboard.
     const ORPPlayerEditor* editorObject = editorHost_->editor().get(); // the object editor notifications name
-    center.addObserver(this, "", editorObject, [this](const Notification&) { refreshMenus(); });
+    center.addObserver(this, "", editorObject, [this](const Notification& note) {
+        if (note.name == ORPPatternEditorPlaybackStartedNotification
+            || note.name == ORPPatternEditorPlaybackStoppedNotification) {
+            tablesPane_->playbackChanged();
+        }
+        refreshMenus();
+    });
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { refreshMenus(); });
+    // Renaming (or undoing a rename) posts from the section or entry itself.
+    auto renamed = [this](const Notification&) { tablesPane_->refreshCells(); };
+    center.addObserver(this, ORPSectionRenamedNotification, nullptr, renamed);
+    center.addObserver(this, ORPSectionMarkerRenamedNotification, nullptr, renamed);
     initializeUIEntirely();
 }
 
@@ -122,6 +111,12 @@ void SongWindow::refreshMenus()
 SongWindow::~SongWindow()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
+    kitWatch_.reset();
+    midiTransport_.reset();
+    noteRecorder_.reset();
+    // The tables call into the editor: they go first.
+    delete tablesPane_;
+    tablesPane_ = nullptr;
     if (player_) {
         player_->stopAndReset();
     }
@@ -155,6 +150,13 @@ void SongWindow::buildLayout()
     editor->setReconcilerProvider([this] { return &document_->reconciler(); });
     // Notes played on MIDI gear choose (and, recording, add) drums.
     noteRecorder_ = std::make_unique<ORPMIDINoteRecorder>(document_.get(), editor);
+    // MIDI Start/Stop and Machine Control start and stop playing, as the Play command does.
+    midiTransport_ = std::make_unique<ORPMIDITransport>(
+        document_.get(), [this] { return editorHost_->editor()->isPlaying(); },
+        [this] { editorHost_->perform("playOrStopAction:"); });
+    // A kit changed on disk is offered for reloading; accepted, the window follows the new kit.
+    kitWatch_ = std::make_unique<editor::ORPDrumKitWatch>(
+        [this] { kitChangedOnDisk(); }, static_cast<Prompt::SheetWindow>(static_cast<QWidget*>(this)));
 
     // The song's own fields, left of the tables.
     auto* fields = new QWidget;
@@ -186,15 +188,18 @@ void SongWindow::buildLayout()
     form->addRow(qt(localized("Kit:")), kitText_);
     form->addRow(QString(), durationText_);
 
-    sectionsTable_ = makeTable({ qt(localized("Section")), qt(localized("Bars")) }, "sectionsTable");
-    layoutTable_ = makeTable(
-        { qt(localized("Playlist")), qt(localized("Section")), qt(localized("Repeats")) }, "layoutTable");
-
-    sectionsPlaylistSplitView_ = new QSplitter(Qt::Horizontal);
-    sectionsPlaylistSplitView_->addWidget(sectionsTable_);
-    sectionsPlaylistSplitView_->addWidget(layoutTable_);
-    sectionsTable_->setMinimumWidth(150);
-    layoutTable_->setMinimumWidth(300);
+    editor::SongTablesHooks hooks;
+    hooks.isPlaying = [this] { return editorHost_->editor()->isHeartbeatRunning(); };
+    hooks.setEditedObjects = [this](const std::vector<editor::SongTablesHooks::EditedObject>& objects,
+                                 const ORPDrumKitPtr& kit) { setEditedObjects(objects, kit); };
+    hooks.insertBarAction = [this] { editorHost_->editor()->insertBarAction(); };
+    hooks.precacheWaveforms = [this](const std::set<ORPDrumPtr>& drums) {
+        if (player_) {
+            player_->precacheWaveformsForDrums({ drums.begin(), drums.end() });
+        }
+    };
+    tablesPane_ = new SongTablesPane(document_, std::move(hooks));
+    sectionsPlaylistSplitView_ = tablesPane_;
 
     auto* lower = new QWidget;
     auto* lowerLayout = new QHBoxLayout(lower);
@@ -218,8 +223,6 @@ void SongWindow::buildLayout()
 
     connect(songNameField_, &QLineEdit::editingFinished, this, &SongWindow::nameEdited);
     connect(masterLevelSlider_, &QSlider::valueChanged, this, &SongWindow::levelMoved);
-    connect(sectionsTable_, &QTableWidget::itemSelectionChanged, this, &SongWindow::sectionsSelectionChanged);
-    connect(layoutTable_, &QTableWidget::itemSelectionChanged, this, &SongWindow::playlistSelectionChanged);
 }
 
 void SongWindow::observeSong()
@@ -239,7 +242,7 @@ void SongWindow::observeSong()
     });
 }
 
-void SongWindow::initializeUIEntirely()
+void SongWindow::initializeUIEntirely(bool full)
 {
     observeSong();
     const auto& song = *document_->song();
@@ -251,13 +254,39 @@ void SongWindow::initializeUIEntirely()
             player_->precacheWaveformsForDrums({ inUse.begin(), inUse.end() });
         }
     }
+    // The kit may be the same bundle read again: its watch starts afresh.
+    watchedKit_.clear();
+    watchKit();
+    if (!full) {
+        refreshMiscellaneousState();
+        return;
+    }
     refreshMetricsAndTables();
     refreshMiscellaneousState();
     refreshTitle();
     // The whole playlist, so the editor shows the whole song.
-    layoutTable_->clearSelection();
-    layoutTable_->selectAll();
+    auto& tables = tablesPane_->tables();
+    tables.selectionDidChange(editor::SongTable::Playlist, {});
+    tables.selectAllMarkers();
     editorView_->setFocus();
+}
+
+void SongWindow::watchKit()
+{
+    const auto& song = *document_->song();
+    const std::filesystem::path kit = song.drumKit() ? song.drumKitURL() : std::filesystem::path();
+    if (kit == watchedKit_ && kitWatch_->isWatching() == !kit.empty()) {
+        return;
+    }
+    watchedKit_ = kit;
+    kitWatch_->watchDrumKitForChange(!kit.empty(), kit);
+}
+
+void SongWindow::kitChangedOnDisk()
+{
+    if (editor::reloadDrumKit(*document_->song(), document_->reconciler(), Prompt::current())) {
+        initializeUIEntirely(false);
+    }
 }
 
 widgets::DrumPickerView* SongWindow::drumPickerView() const
@@ -285,55 +314,10 @@ void SongWindow::performEditorAction(const std::string& actionName)
     editorHost_->perform(actionName);
 }
 
-void SongWindow::sectionsSelectionChanged()
+void SongWindow::setEditedObjects(
+    const std::vector<std::variant<ORPSectionPtr, ORPSectionMarkerPtr>>& objects, const ORPDrumKitPtr& kit)
 {
-    if (updatingTables_) {
-        return;
-    }
-    if (!sectionsTable_->selectionModel()->selectedRows().isEmpty()) {
-        const QSignalBlocker block(layoutTable_);
-        layoutTable_->clearSelection();
-        layoutTable_->viewport()->update();
-    }
-    editSelectedObjects();
-}
-
-void SongWindow::playlistSelectionChanged()
-{
-    if (updatingTables_) {
-        return;
-    }
-    if (!layoutTable_->selectionModel()->selectedRows().isEmpty()) {
-        const QSignalBlocker block(sectionsTable_);
-        sectionsTable_->clearSelection();
-        sectionsTable_->viewport()->update();
-    }
-    editSelectedObjects();
-}
-
-void SongWindow::editSelectedObjects()
-{
-    const auto& song = *document_->song();
-    auto selectedRows = [](QTableWidget* table) {
-        std::vector<size_t> rows;
-        for (const QModelIndex& index : table->selectionModel()->selectedRows()) {
-            rows.push_back(static_cast<size_t>(index.row()));
-        }
-        std::sort(rows.begin(), rows.end());
-        return rows;
-    };
-    std::vector<ORPPatternEditor::EditedObject> objects;
-    for (size_t row : selectedRows(sectionsTable_)) {
-        if (row < song.sectionList().size()) {
-            objects.emplace_back(song.sectionList()[row]);
-        }
-    }
-    for (size_t row : selectedRows(layoutTable_)) {
-        if (row < song.sectionMarkerList().size()) {
-            objects.emplace_back(song.sectionMarkerList()[row]);
-        }
-    }
-    editorHost_->editor()->setEditedObjects(objects, objects.empty() ? nullptr : song.drumKit());
+    editorHost_->editor()->setEditedObjects(objects, kit);
     if (auto* probe = UiProbe::instance()) {
         probe->scheduleWrite();
     }
@@ -372,6 +356,8 @@ void SongWindow::refreshMiscellaneousState()
     const auto& kit = song.drumKit();
     kitText_->setText(kit ? qt(song.drumKitURL().stem().string()) : qt(localized("No drum kit")));
     kitText_->setToolTip(QString::fromStdString(song.drumKitURL().string()));
+    // A kit swap and its undo both show here: the watch follows the song's kit.
+    watchKit();
     refreshTitle();
 }
 
@@ -380,20 +366,7 @@ void SongWindow::refreshMetricsAndTables()
     const auto& song = *document_->song();
     durationText_->setText(qt(editor::SongOverview::durationText(song)));
 
-    // Reloading the rows must not hand the editor a passing empty selection.
-    updatingTables_ = true;
-    const auto sections = editor::SongOverview::sectionRows(song);
-    sectionsTable_->setRowCount(static_cast<int>(sections.size()));
-    for (size_t row = 0; row < sections.size(); ++row) {
-        fillRow(sectionsTable_, static_cast<int>(row), { qt(sections[row].name), QString::number(sections[row].bars) });
-    }
-    const auto entries = editor::SongOverview::playlistRows(song);
-    layoutTable_->setRowCount(static_cast<int>(entries.size()));
-    for (size_t row = 0; row < entries.size(); ++row) {
-        fillRow(layoutTable_, static_cast<int>(row),
-            { qt(entries[row].name), qt(entries[row].sectionName), QString::number(entries[row].repeats) });
-    }
-    updatingTables_ = false;
+    tablesPane_->reloadFromSong();
     refreshTitle();
 }
 
@@ -414,6 +387,7 @@ void SongWindow::levelMoved(int value)
 
 void SongWindow::commitEditing()
 {
+    tablesPane_->commitEditing();
     nameEdited();
     notesEdited();
 }
@@ -503,7 +477,7 @@ nlohmann::json SongWindow::probeEditor() const
 void SongWindow::changeDrumKit()
 {
     if (document_->changeDrumKit()) {
-        initializeUIEntirely();
+        initializeUIEntirely(false);
     }
 }
 

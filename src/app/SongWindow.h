@@ -4,6 +4,7 @@
 #ifndef Q_MOC_RUN
 #include "editor/ORPPatternEditorCommands.h"
 #include "editor/SongDocument.h"
+#include "kit/ORPDrumKit.h"
 #endif
 
 #include <QMainWindow>
@@ -14,18 +15,21 @@
 #include <nlohmann/json.hpp>
 #endif
 
+#include <filesystem>
 #include <memory>
+#include <variant>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSlider;
 class QSplitter;
-class QTableWidget;
 class QScrollArea;
 
 class ORPDrumPicker;
 class ORPMIDINoteRecorder;
+class ORPMIDITransport;
 class ORPPlayer;
 
 namespace rp::widgets {
@@ -33,10 +37,15 @@ class DrumPickerView;
 class PatternEditorView;
 }
 
+namespace rp::editor {
+class ORPDrumKitWatch;
+}
+
 namespace rp::app {
 
 class MenuBar;
 class PatternEditorHost;
+class SongTablesPane;
 
 // The window of one song: the pattern editor above, the song's name, notes and level beside the
 // sections and playlist tables below. Holds its document; refreshes from the song's notifications.
@@ -47,11 +56,12 @@ public:
     ~SongWindow() override;
 
     const std::shared_ptr<editor::SongDocument>& document() const { return document_; }
-    // Re-reads everything from the song (after opening, reverting or a kit change).
-    void initializeUIEntirely();
+    // Re-reads the song after opening, reverting or a kit change: hands the editor the song's kit
+    // and watches it; `full` also reloads the tables and fields and selects the whole playlist.
+    void initializeUIEntirely(bool full = true);
     // Title, modified mark and file path from the document.
     void refreshTitle();
-    // Commits a name or notes field being edited, so saving sees what was typed.
+    // Commits a name, notes or table cell being edited, so saving (or undo) sees what was typed.
     void commitEditing();
 
     // The frame this window takes for a file: its attribute (or the stored fallback), cascaded.
@@ -91,10 +101,11 @@ private:
     void notesEdited();
     void levelMoved(int value);
     void refreshMenus();
-    // Hands the editor what the tables select: sections, playlist entries, or nothing.
-    void sectionsSelectionChanged();
-    void playlistSelectionChanged();
-    void editSelectedObjects();
+    void setEditedObjects(
+        const std::vector<std::variant<ORPSectionPtr, ORPSectionMarkerPtr>>& objects, const ORPDrumKitPtr& kit);
+    // Watches the song's kit bundle (again, when the song now has another kit).
+    void watchKit();
+    void kitChangedOnDisk();
 
     std::shared_ptr<editor::SongDocument> document_;
     QSplitter* mainSplitView_ = nullptr;
@@ -102,18 +113,19 @@ private:
     std::shared_ptr<ORPPlayer> player_;
     std::unique_ptr<ORPDrumPicker> drumPicker_;
     std::unique_ptr<ORPMIDINoteRecorder> noteRecorder_;
+    std::unique_ptr<ORPMIDITransport> midiTransport_;
+    std::unique_ptr<editor::ORPDrumKitWatch> kitWatch_;
+    std::filesystem::path watchedKit_;
     QPointer<widgets::DrumPickerView> pickerView_;
     widgets::PatternEditorView* editorView_ = nullptr;
     PatternEditorHost* editorHost_ = nullptr;
-    bool updatingTables_ = false;
     QLineEdit* songNameField_ = nullptr;
     QPlainTextEdit* songNotesField_ = nullptr;
     QSlider* masterLevelSlider_ = nullptr;
     QLabel* masterLevelText_ = nullptr;
     QLabel* durationText_ = nullptr;
     QLabel* kitText_ = nullptr;
-    QTableWidget* sectionsTable_ = nullptr;
-    QTableWidget* layoutTable_ = nullptr;
+    SongTablesPane* tablesPane_ = nullptr;
     const void* observedSong_ = nullptr;
     bool closingAccepted_ = false;
     friend class DocumentController;
