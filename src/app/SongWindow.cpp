@@ -84,6 +84,9 @@ SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* 
         }
         refreshTitle();
     });
+    // A kit swapped in, or back by undo and redo: the editor, drum list, kit name and watch follow.
+    center.addObserver(this, editor::SongDocumentKitSwappedNotification, document_.get(),
+        [this](const Notification&) { initializeUIEntirely(false); });
     // The menus follow the editor's selection, insertion point and playing, and the clipboard.
     const ORPPlayerEditor* editorObject = editorHost_->editor().get(); // the object editor notifications name
     center.addObserver(this, "", editorObject, [this](const Notification& note) {
@@ -476,9 +479,8 @@ nlohmann::json SongWindow::probeEditor() const
 
 void SongWindow::changeDrumKit()
 {
-    if (document_->changeDrumKit()) {
-        initializeUIEntirely(false);
-    }
+    // The window follows through the document's kit-swapped notification, as it does on undo.
+    document_->changeDrumKit();
 }
 
 } // namespace rp::app

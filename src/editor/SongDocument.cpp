@@ -112,7 +112,8 @@ bool SongDocument::changeDrumKit()
 {
     // The changer lives with the song: its undo steps refer to it and go when it goes.
     if (!kitChanger_) {
-        kitChanger_ = ORPSongKitChanger::changer(song_, *reconciler_, Prompt::current(), &undoManager_);
+        kitChanger_ = ORPSongKitChanger::changer(song_, *reconciler_, Prompt::current(), &undoManager_,
+            [this] { NotificationCenter::defaultCenter().post(SongDocumentKitSwappedNotification, this); });
     }
     if (!kitChanger_->changeDrumKitAction()) {
         return false;

@@ -21,6 +21,10 @@ namespace rp::editor {
 // document, the user info a std::shared_ptr<const SongDocumentMIDIMessage>.
 inline constexpr const char* SongDocumentMIDIPacketNotification = "RPSongDocumentMIDIPacketNotification";
 
+// Posted (object: the document) whenever the song's kit is swapped: by Change Drum Kit and by its
+// undo and redo, which the window otherwise would not notice.
+inline constexpr const char* SongDocumentKitSwappedNotification = "RPSongDocumentKitSwappedNotification";
+
 // A routed packet's bytes, copied off the MIDI thread.
 struct SongDocumentMIDIMessage {
     MIDITimeStamp timeStamp = 0;

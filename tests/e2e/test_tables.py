@@ -95,7 +95,6 @@ class TablesTest(EditorCase):
         # Back where it was saved: nothing left to save.
         self.app.wait("the window clean again", lambda p: not self.song_window(p)["modified"] or None)
 
-    @unittest.skip("undoing the kit change does not bring the old kit's name back yet; under investigation")
     def test_undoing_a_kit_change_brings_the_old_kit_back(self):
         old_kit = kit_path(song_info(self.song))
         new_kit = os.path.join(self.work, "Second Kit.rpkit")

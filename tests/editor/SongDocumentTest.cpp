@@ -4,6 +4,7 @@
 #include "editor/ReconcileTestSupport.h"
 #include "editor/SongDocument.h"
 
+#include "foundation/NotificationCenter.h"
 #include "foundation/PlainRunLoop.h"
 #include "foundation/ScriptedPrompt.h"
 
@@ -79,6 +80,30 @@ TEST(SongDocument, EditsSaveAsideAndRevertToTheFile)
     // A save that cannot write leaves the document where it was.
     EXPECT_FALSE(document->writeToURL(f.dir / "missing-folder" / "x.rpsong", error));
     EXPECT_EQ(document->fileURL(), copy);
+}
+
+TEST(SongDocument, AKitSwapAndItsUndoAreAnnounced)
+{
+    DocumentFixture f;
+    rp::Error error;
+    auto document = rp::editor::SongDocument::open(f.songPath, f.panel, error);
+    ASSERT_TRUE(document) << error.text();
+    const fs::path otherKit = f.dir / "Other.rpkit";
+    savedKit(otherKit, "Other", { { "Drums", "kick", "default" } });
+    int swaps = 0;
+    auto& center = rp::NotificationCenter::defaultCenter();
+    center.addObserver(&swaps, rp::editor::SongDocumentKitSwappedNotification, document.get(),
+        [&swaps](const rp::Notification&) { ++swaps; });
+
+    f.prompt->answerChooseFile(otherKit);
+    ASSERT_TRUE(document->changeDrumKit());
+    EXPECT_EQ(document->song()->drumKitURL(), otherKit);
+    EXPECT_EQ(swaps, 1);
+    // Undo changes the kit back without the window asking: only the notification tells it.
+    document->undoManager()->undo();
+    EXPECT_EQ(document->song()->drumKitURL(), f.kitPath);
+    EXPECT_EQ(swaps, 2);
+    center.removeObserver(&swaps);
 }
 
 TEST(SongDocumentThreads, MIDIPacketsReachTheMainThreadAndNeverAnEndedDocument)
