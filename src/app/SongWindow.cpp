@@ -84,6 +84,9 @@ SongWindow::SongWindow(std::shared_ptr<editor::SongDocument> document, QWidget* 
         }
         refreshTitle();
     });
+    // A click on the drum list's heading offers another kit.
+    center.addObserver(this, ORPDrumPickerHeadingClickedNotification, drumPicker_.get(),
+        [this](const Notification&) { changeDrumKit(); });
     // A kit swapped in, or back by undo and redo: the editor, drum list, kit name and watch follow.
     center.addObserver(this, editor::SongDocumentKitSwappedNotification, document_.get(),
         [this](const Notification&) { initializeUIEntirely(false); });
