@@ -6,7 +6,7 @@
 
 namespace {
 
-struct DrumSpec {
+struct DrumRow {
     const char* group;
     const char* type;
     const char* variant;
@@ -15,21 +15,21 @@ struct DrumSpec {
     int midiNote = -1;
 };
 
-ORPDrumKitPtr makeKit(std::initializer_list<DrumSpec> specs, const char* name = "Test Kit")
+ORPDrumKitPtr makeKit(std::initializer_list<DrumRow> rows, const char* name = "Test Kit")
 {
     auto kit = ORPDrumKit::kit();
     kit->setKitName(name);
-    for (const auto& spec : specs) {
+    for (const auto& row : rows) {
         auto drum = ORPDrum::drum();
-        drum->setGroupName(spec.group);
-        drum->setTypeName(spec.type);
-        drum->setVariantName(spec.variant);
-        drum->setDefaultVarForType(spec.isDefault);
-        if (spec.shortcut)
-            drum->setShortcutKey(std::string(spec.shortcut));
-        if (spec.midiNote >= 0) {
+        drum->setGroupName(row.group);
+        drum->setTypeName(row.type);
+        drum->setVariantName(row.variant);
+        drum->setDefaultVarForType(row.isDefault);
+        if (row.shortcut)
+            drum->setShortcutKey(std::string(row.shortcut));
+        if (row.midiNote >= 0) {
             drum->setMidiChannel(9);
-            drum->setMidiNote(static_cast<int8_t>(spec.midiNote));
+            drum->setMidiNote(static_cast<int8_t>(row.midiNote));
         } else {
             drum->setNoMIDI();
         }
