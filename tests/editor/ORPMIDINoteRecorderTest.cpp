@@ -9,7 +9,9 @@
 
 #include "foundation/RunLoop.h"
 #include "kit/ORPUserDefaults.h"
+#include "midi/JackMIDIBackend.h"
 #include "player/ORPPlayer.h"
+#include "support/JackTestServer.h"
 
 #include <atomic>
 #include <cmath>
@@ -85,6 +87,52 @@ TEST_F(NoteRecorder, WithRecordingOnNotesStepIntoTheSongOfTheirDocumentOnly)
     EXPECT_EQ(events[1]->drum(), snare);
     EXPECT_FLOAT_EQ(events[1]->whenRatio(), 0.125f);
     EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 0.25f);
+}
+
+// A pad sending notes through a real JACK server: jack_midiseq loops C1 (note 36, channel 1) and
+// each note, routed to the document as the preferences name the source, steps into the song.
+TEST_F(NoteRecorder, NotesFromAJackClientStepIntoTheSong)
+{
+    if (!haveTool("jackd") || !haveTool("jack_midiseq")) {
+        GTEST_SKIP() << "jackd and jack_midiseq are needed (package jackd2)";
+    }
+    JackTestServer server;
+    ASSERT_TRUE(server.ready()) << "the dummy JACK server did not start";
+    auto backend = rp::JackMIDIBackend::open("Rattlepan");
+    ASSERT_TRUE(backend);
+    auto manager = KWMIDIManager::create(backend);
+    KWMIDIManager::setSharedInstance(manager);
+    kickHard->setMidiChannel(0);
+
+    defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
+    defaults.store().setInteger(
+        rp::midiStableUniqueID("jack", rp::MIDIBackend::Kind::Source, "rpseq:out"), ORPMIDIRouting::kSourceIDKey);
+    auto document = rp::editor::SongDocument::makeUntitled(std::make_shared<ScriptedReconcilePanel>());
+    ASSERT_TRUE(document);
+    const ORPSongPtr& played = document->song();
+    played->setDrumKit(kit, {});
+    editor->setEditedObjects({ played->sectionMarkerList()[0] }, kit);
+    const auto& pattern = played->sectionList()[0]->patterns()[0];
+    ORPMIDINoteRecorder recorder(document.get(), editor);
+    auto order = std::make_shared<ORPDocumentWindowOrder>();
+    order->setDocuments({ document->midiReceiver() });
+    auto routing = ORPMIDIRouting::create(manager, defaults.store(), order);
+    routing->configureMIDI();
+
+    // A quarter-second loop at 48 kHz: the note on at frame 0, its note off 2000 frames later.
+    server.start({ "jack_midiseq", "rpseq", "12000", "0", "36", "2000" });
+    const bool recorded = runMainUntil([&] { return pattern->events()->size() >= 3; }, 15.0);
+    routing->detachFromMIDIEndpoints();
+    KWMIDIManager::setSharedInstance(nullptr);
+    ASSERT_TRUE(recorded) << pattern->events()->size() << " hits recorded";
+
+    // Step entry: one hit per division from the start of the bar, note-offs leaving no trace.
+    const auto events = *pattern->events();
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i]->drum(), kickHard);
+        EXPECT_FLOAT_EQ(events[i]->whenRatio(), static_cast<float>(i) / 8.0f);
+    }
+    EXPECT_EQ(picker.defaultDrum(), kickHard);
 }
 
 // Notes played on a MIDI device while the song plays: the MIDI thread hands each packet to the main
