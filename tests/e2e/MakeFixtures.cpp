@@ -4,12 +4,16 @@
 //   rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW
 //                                          the drum renamed in a copy of the kit and in the song's
 //                                          events: a song whose kit names that drum differently
+//   midi-channel SONG KIT OUTSONG OUTKIT CHANNEL
+//                                          a copy of the kit with every drum on MIDI channel CHANNEL
+//                                          (1-16), the song saved naming it
 
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSection.h"
 #include "model/ORPSong.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -75,6 +79,24 @@ int renameDrumInSong(const std::string& songPath, const std::string& kitPath, co
     return song->writeToFile(outSong, &error) ? 0 : 1;
 }
 
+int setMIDIChannel(const std::string& songPath, const std::string& kitPath, const std::string& outSong,
+    const std::string& outKit, int channel)
+{
+    rp::Error error;
+    auto kit = ORPDrumKit::drumKitFromURL(kitPath, false, &error);
+    if (!kit || channel < 1 || channel > 16) {
+        std::fprintf(stderr, "cannot read %s: %s\n", kitPath.c_str(), error.description.c_str());
+        return 1;
+    }
+    for (const auto& drum : kit->drums()) {
+        drum->setMidiChannel(static_cast<int8_t>(channel - 1));
+    }
+    if (!kit->saveToPath(outKit)) {
+        return 1;
+    }
+    return repoint(songPath, outKit, outSong);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -90,7 +112,11 @@ int main(int argc, char** argv)
     if (command == "rename-drum-in-song" && argc == 9) {
         return renameDrumInSong(argv[2], argv[3], argv[4], argv[5], argv[6], argv[7], argv[8]);
     }
+    if (command == "midi-channel" && argc == 7) {
+        return setMIDIChannel(argv[2], argv[3], argv[4], argv[5], std::atoi(argv[6]));
+    }
     std::fprintf(stderr, "usage: rp-e2e-fixtures rename-drum KIT OUT TYPE VARIANT NEW | repoint SONG KIT OUT"
-                         " | rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW\n");
+                         " | rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW"
+                         " | midi-channel SONG KIT OUTSONG OUTKIT CHANNEL\n");
     return 2;
 }

@@ -44,6 +44,7 @@ class EditorCase(unittest.TestCase):
     """A copy of the example song and its kit, open in rattlepan."""
 
     extra_songs = ()
+    app_defaults = {}
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="rp-e2e-editor-")
@@ -51,7 +52,7 @@ class EditorCase(unittest.TestCase):
         shutil.copytree(os.path.join(EXAMPLES, EXAMPLE_KIT), os.path.join(self.work, EXAMPLE_KIT))
         self.song = os.path.join(self.work, EXAMPLE_SONG)
         self.prepare()
-        self.app = App([self.song, *self.extra_songs])
+        self.app = App([self.song, *self.extra_songs], defaults=self.app_defaults)
         self.window = self.app.wait_song_window("Rattlepan Example Song")
         self.app.focus_window(self.window)
 
@@ -84,6 +85,12 @@ class EditorCase(unittest.TestCase):
     def empty_divisions(self, section, bar, type_name, divisions):
         taken = {round(e[0] * divisions) for e in events(song_info(self.song), section, bar) if e[1] == type_name}
         return [d for d in range(divisions) if d not in taken]
+
+    def place_insertion_point(self, bar, division):
+        self.app.click_rect(line_point(bar, division))
+        place = division / bar["divisions"]
+        self.app.wait("the insertion point at %s" % place, lambda p: (
+            p["editor"]["insertionPoint"] == {"bar": bar["index"], "place": place}) or None)
 
     def click_cell(self, bar, group, division):
         self.app.click_rect(cell_rect(bar, group, division))

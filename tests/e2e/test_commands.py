@@ -7,7 +7,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from editorcase import EditorCase, centre, events, line_point, pattern  # noqa: E402
+from editorcase import EditorCase, centre, events, pattern  # noqa: E402
 from rpdriver import BUILD, song_info, xdotool  # noqa: E402
 
 FIXTURES = os.path.join(BUILD, "tests", "rp-e2e-fixtures")
@@ -30,12 +30,6 @@ class CommandsTest(EditorCase):
         count = last["index"] - first["index"] + 1
         self.app.wait("%d bars selected" % count, lambda p: (
             p["editor"]["wholeBarSelection"] and len(p["editor"]["selection"]) == count) or None)
-
-    def place_insertion_point(self, bar, division):
-        self.app.click_rect(line_point(bar, division))
-        place = division / bar["divisions"]
-        self.app.wait("the insertion point at %s" % place, lambda p: (
-            p["editor"]["insertionPoint"] == {"bar": bar["index"], "place": place}) or None)
 
     def test_copied_bars_paste_after_the_insertion_point(self):
         bars = self.show_section("Intro")
