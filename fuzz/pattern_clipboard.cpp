@@ -14,29 +14,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <span>
 
 namespace {
-
-
-class OneTypePasteboard : public ORPEditorPasteboard {
-public:
-    std::vector<std::string> types() const override { return { type }; }
-    std::optional<std::vector<uint8_t>> dataForType(const std::string& name) const override
-    {
-        if (name != type)
-            return std::nullopt;
-        return bytes;
-    }
-    void setDataForType(const std::string& name, std::vector<uint8_t> data) override
-    {
-        type = name;
-        bytes = std::move(data);
-    }
-    std::string type;
-    std::vector<uint8_t> bytes;
-};
 
 class Document : public ORPSongDocument {
 public:
@@ -85,11 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     ORPDetachedPatternEditorView view;
     auto editor = std::make_shared<ORPPatternEditor>(view, *defaults);
-    auto board = std::make_shared<OneTypePasteboard>();
+    auto board = std::make_shared<rp::editor::ORPMemoryPasteboard>();
     editor->setPasteboard(board);
     editor->setEditedObjects({ song->sectionMarkerList()[0] }, kit);
     for (const char* type : { rp::editor::ORPPattisForDrumsPboardType, rp::editor::ORPPattisForBarsPboardType }) {
-        board->setDataForType(type, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        board->declareTypes({ type });
+        board->setData(type, std::vector<uint8_t>(bytes.begin(), bytes.end()));
         editor->moveInsertionPointToPlace(0.5f, editor->instances().front());
         (void)editor->paste();
         (void)editor->pasteOver();

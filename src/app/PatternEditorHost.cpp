@@ -1,6 +1,5 @@
 #include "app/PatternEditorHost.h"
 
-#include "app/Pasteboard.h"
 #include "app/QtPrompt.h"
 #include "app/VelocityPopUp.h"
 #include "foundation/Localization.h"
@@ -9,6 +8,7 @@
 #include "editor/PasteboardTypes.h"
 #include "widgets/InterfaceFonts.h"
 #include "widgets/PatternDrawPainter.h"
+#include "widgets/OXPasteboard.h"
 #include "widgets/PatternEditorView.h"
 
 #include <QApplication>
@@ -326,12 +326,13 @@ void PatternEditorHost::dragSelectedBars(ORPPoint point)
 {
     const ORPBarDragImage image = editor_->barDragImage(point);
     const auto data = editor_->dataForSelectedPatterns();
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> items;
+    editor::ORPMemoryPasteboard items;
+    items.declareTypes(ORPPatternEditor::writableTypes());
     for (const auto& type : ORPPatternEditor::writableTypes()) {
-        items.emplace_back(type, data);
+        items.setData(type, data);
     }
     auto* drag = new QDrag(view_);
-    drag->setMimeData(Pasteboard::mimeData(items));
+    drag->setMimeData(new OXPasteboardMimeData(std::move(items)));
     drag->setPixmap(barDragPixmap(image));
     drag->setHotSpot(QPoint(static_cast<int>(point.x - image.x), static_cast<int>(point.y - image.y)));
     dragging_ = false;
@@ -342,8 +343,8 @@ void PatternEditorHost::dragSelectedBars(ORPPoint point)
 bool PatternEditorHost::handleDrop(QEvent* event)
 {
     auto* drop = static_cast<QDropEvent*>(event);
-    const bool ours = drop->mimeData()
-        && drop->mimeData()->hasFormat(QString::fromStdString(editor::PasteboardTypes::mimeType(editor::ORPPattisForBarsPboardType)));
+    const OXMimePasteboard dropped(drop->mimeData());
+    const bool ours = dropped.hasType(editor::ORPPattisForBarsPboardType);
     // A drag this editor started has its view as source (the source is known in this process only).
     const bool fromHere = drop->source() == view_;
     const ORPPoint point = view_->canvasPointFromViewport(drop->position());
@@ -372,7 +373,7 @@ bool PatternEditorHost::handleDrop(QEvent* event)
         return true;
     case QEvent::Drop: {
         const uint64_t operation = dropOperation_;
-        const auto bytes = Pasteboard::read(drop->mimeData(), editor::ORPPattisForBarsPboardType);
+        const auto bytes = dropped.data(editor::ORPPattisForBarsPboardType);
         Error error;
         bool done = false;
         if (bytes && editor_->prepareForBarDrop(fromHere, operation)) {

@@ -268,7 +268,7 @@ void SongTablesPane::tableViewReturnKey(OXTableView* table)
 }
 
 bool SongTablesPane::tableViewWriteRows(
-    OXTableView* table, const std::vector<size_t>& rows, editor::TablePasteboard& pasteboard)
+    OXTableView* table, const std::vector<size_t>& rows, editor::ORPPasteboard& pasteboard)
 {
     return tables_->writeRows(tableOf(table), rows, pasteboard);
 }
@@ -287,13 +287,13 @@ editor::DropProposal SongTablesPane::proposal(OXTableView* table, const Drop& dr
 }
 
 editor::DropOperation SongTablesPane::tableViewValidateDrop(
-    OXTableView* table, const Drop& drop, const editor::TablePasteboard& pasteboard)
+    OXTableView* table, const Drop& drop, const editor::ORPPasteboard& pasteboard)
 {
     return tables_->validateDrop(proposal(table, drop), pasteboard);
 }
 
 bool SongTablesPane::tableViewAcceptDrop(
-    OXTableView* table, const Drop& drop, const editor::TablePasteboard& pasteboard)
+    OXTableView* table, const Drop& drop, const editor::ORPPasteboard& pasteboard)
 {
     return tables_->acceptDrop(proposal(table, drop), pasteboard);
 }

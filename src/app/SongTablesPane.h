@@ -48,11 +48,11 @@ public:
     void tableViewBuildContextMenu(OXTableView* table, QMenu* menu) override;
     void tableViewReturnKey(OXTableView* table) override;
     bool tableViewWriteRows(
-        OXTableView* table, const std::vector<size_t>& rows, editor::TablePasteboard& pasteboard) override;
+        OXTableView* table, const std::vector<size_t>& rows, editor::ORPPasteboard& pasteboard) override;
     editor::DropOperation tableViewValidateDrop(
-        OXTableView* table, const Drop& drop, const editor::TablePasteboard& pasteboard) override;
+        OXTableView* table, const Drop& drop, const editor::ORPPasteboard& pasteboard) override;
     bool tableViewAcceptDrop(
-        OXTableView* table, const Drop& drop, const editor::TablePasteboard& pasteboard) override;
+        OXTableView* table, const Drop& drop, const editor::ORPPasteboard& pasteboard) override;
 
     // SongTablesView
     void reloadTable(editor::SongTable table) override;

@@ -10,7 +10,6 @@
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSection.h"
 #include "model/ORPSectionMarker.h"
-#include "app/Pasteboard.h"
 #include "app/PatternEditorHost.h"
 #include "app/SongTablesPane.h"
 #include "editor/ORPKitWatcher.h"
@@ -21,6 +20,7 @@
 #include "player/ORPPlayer.h"
 #include "widgets/DrumPickerView.h"
 #include "widgets/EditorImages.h"
+#include "widgets/OXPasteboard.h"
 #include "widgets/PatternEditorView.h"
 
 #include <QApplication>
@@ -152,7 +152,7 @@ void SongWindow::buildLayout()
     const auto& editor = editorHost_->editor();
     editor->setPlayer(player_);
     editor->setAllSectionsProvider([this] { return document_->song()->sectionList(); });
-    editor->setPasteboard(std::make_shared<EditorClipboard>());
+    editor->setPasteboard(std::make_shared<OXClipboardPasteboard>());
     editor->setReconcilerProvider([this] { return &document_->reconciler(); });
     // Notes played on MIDI gear choose (and, recording, add) drums.
     noteRecorder_ = std::make_unique<ORPMIDINoteRecorder>(document_.get(), editor);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/ORPEditorPasteboard.h"
+#include "editor/ORPPasteboard.h"
 #include "editor/ORPPatternDrawSource.h"
 #include "editor/ORPPatternEditorCommands.h"
 #include "editor/ORPPatternEditorView.h"
@@ -243,7 +243,7 @@ public:
 
     // --- Commands and clipboard ---
     // The general clipboard (none: nothing is copied or pasted).
-    void setPasteboard(std::shared_ptr<ORPEditorPasteboard> pasteboard) { pasteboard_ = std::move(pasteboard); }
+    void setPasteboard(std::shared_ptr<rp::editor::ORPPasteboard> pasteboard) { pasteboard_ = std::move(pasteboard); }
     // The song document's drum reconciler. Without one (or when it answers null) the editor keeps its
     // own, which has nobody to ask: bars whose drums do not all match the kit are refused.
     void setReconcilerProvider(std::function<ORPReconcileController*()> provider)
@@ -394,7 +394,7 @@ private:
     bool reconcileForPaste(const std::vector<std::variant<ORPPatternPtr, ORPPatternInstancePtr>>& items,
         const std::string& actionName);
     void registerSelectionUndo(const ORPPatternInstancePtr& instance, bool selected, float from, float to);
-    std::shared_ptr<ORPEditorPasteboard> pasteboard_;
+    std::shared_ptr<rp::editor::ORPPasteboard> pasteboard_;
     std::function<ORPReconcileController*()> reconcilerProvider_;
     std::shared_ptr<ORPReconcileController> ownReconciler_;
     size_t dropIndex_ = 0;

@@ -20,12 +20,6 @@
 using rp::editor::ORPPattisForBarsPboardType;
 using rp::editor::ORPPattisForDrumsPboardType;
 
-bool ORPEditorPasteboard::hasType(const std::string& typeName) const
-{
-    const auto offered = types();
-    return std::find(offered.begin(), offered.end(), typeName) != offered.end();
-}
-
 namespace {
 
 // One undo step for a command: the registrations between construction and finish() are grouped
@@ -293,7 +287,7 @@ std::vector<ORPPatternInstancePtr> ORPPatternEditor::instancesFromPasteboardData
 
 std::vector<ORPPatternInstancePtr> ORPPatternEditor::readPasteboard(const char* typeName, rp::Error* error) const
 {
-    const auto data = pasteboard_ ? pasteboard_->dataForType(typeName) : std::nullopt;
+    const auto data = pasteboard_ ? pasteboard_->data(typeName) : std::nullopt;
     if (!data) {
         if (error)
             *error = unusableClipboardError();
@@ -316,8 +310,9 @@ void ORPPatternEditor::copy()
     std::vector<uint8_t> data = dataForSelectedPatterns();
     if (data.empty())
         return;
-    pasteboard_->setDataForType(
-        wholeBarSelection_ ? ORPPattisForBarsPboardType : ORPPattisForDrumsPboardType, std::move(data));
+    const std::string type = wholeBarSelection_ ? ORPPattisForBarsPboardType : ORPPattisForDrumsPboardType;
+    pasteboard_->declareTypes({ type });
+    pasteboard_->setData(type, std::move(data));
 }
 
 void ORPPatternEditor::cut()

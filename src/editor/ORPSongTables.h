@@ -7,7 +7,7 @@
 // actions; this object answers through a SongTablesView.
 
 #include "editor/ORPPatternDrawList.h"
-#include "editor/ORPTablePasteboard.h"
+#include "editor/ORPPasteboard.h"
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSong.h"
 
@@ -175,23 +175,23 @@ public:
     std::vector<TableMenuItem> contextMenuItems(SongTable table) const;
 
     // --- Clipboard (the general pasteboard) ---
-    void setClipboard(TablePasteboard* clipboard) { clipboard_ = clipboard; }
+    void setClipboard(ORPPasteboard* clipboard) { clipboard_ = clipboard; }
     bool validateEditCommand(SongTable table, EditCommand command) const;
     // Does nothing when the command is not enabled.
     void performEditCommand(SongTable table, EditCommand command);
 
     // --- Drag and drop ---
     // Writes the rows for a drag (or a copy); false for a table that gives no drag data.
-    bool writeRows(SongTable table, const std::vector<size_t>& rows, TablePasteboard& pasteboard);
-    DropOperation validateDrop(const DropProposal& proposal, const TablePasteboard& data) const;
-    bool acceptDrop(const DropProposal& proposal, const TablePasteboard& data);
+    bool writeRows(SongTable table, const std::vector<size_t>& rows, ORPPasteboard& pasteboard);
+    DropOperation validateDrop(const DropProposal& proposal, const ORPPasteboard& data) const;
+    bool acceptDrop(const DropProposal& proposal, const ORPPasteboard& data);
 
 private:
     bool isPlaying() const;
     void setActionName(const std::string& name);
     void tableSelectionChanged(SongTable table);
     void setSelection(SongTable table, std::vector<size_t> rows);
-    std::optional<std::vector<size_t>> draggedRows(SongTable source, const TablePasteboard& data) const;
+    std::optional<std::vector<size_t>> draggedRows(SongTable source, const ORPPasteboard& data) const;
     // Reconciles foreign sections with the song's kit; on acceptance inserts them at `index`,
     // selects them, names the step and precaches their drums.
     bool insertForeignSections(const std::vector<ORPSectionPtr>& sections, size_t index, const std::string& name);
@@ -203,7 +203,7 @@ private:
     SongTablesHooks hooks_;
     rp::Prompt* prompt_;
     SongTablesView* view_ = nullptr;
-    TablePasteboard* clipboard_ = nullptr;
+    ORPPasteboard* clipboard_ = nullptr;
     std::vector<size_t> selectedSections_;
     std::vector<size_t> selectedMarkers_;
     bool delSectionEnabled_ = false;

@@ -182,7 +182,7 @@ bool ORPSongTables::insertForeignSections(
 
 // --- Drag and drop ---
 
-bool ORPSongTables::writeRows(SongTable table, const std::vector<size_t>& rows, TablePasteboard& pasteboard)
+bool ORPSongTables::writeRows(SongTable table, const std::vector<size_t>& rows, ORPPasteboard& pasteboard)
 {
     const auto valid = withinCount(sortedUnique(rows), numberOfRows(table));
     if (valid.empty())
@@ -201,7 +201,7 @@ bool ORPSongTables::writeRows(SongTable table, const std::vector<size_t>& rows, 
     return true;
 }
 
-std::optional<std::vector<size_t>> ORPSongTables::draggedRows(SongTable source, const TablePasteboard& data) const
+std::optional<std::vector<size_t>> ORPSongTables::draggedRows(SongTable source, const ORPPasteboard& data) const
 {
     const char* type = source == SongTable::Sections ? ORPSectionListIndexSetPboardType
                                                       : ORPSectionMarkerListIndexSetPboardType;
@@ -215,7 +215,7 @@ std::optional<std::vector<size_t>> ORPSongTables::draggedRows(SongTable source, 
     return rows;
 }
 
-DropOperation ORPSongTables::validateDrop(const DropProposal& proposal, const TablePasteboard& data) const
+DropOperation ORPSongTables::validateDrop(const DropProposal& proposal, const ORPPasteboard& data) const
 {
     if (!song_ || isPlaying())
         return DropOperation::None;
@@ -242,7 +242,7 @@ DropOperation ORPSongTables::validateDrop(const DropProposal& proposal, const Ta
     return DropOperation::None;
 }
 
-bool ORPSongTables::acceptDrop(const DropProposal& proposal, const TablePasteboard& data)
+bool ORPSongTables::acceptDrop(const DropProposal& proposal, const ORPPasteboard& data)
 {
     if (validateDrop(proposal, data) == DropOperation::None)
         return false;

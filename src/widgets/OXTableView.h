@@ -6,8 +6,8 @@
 // the pointer before the context menu opens.
 
 #include "editor/ORPSongTables.h"
+#include "widgets/OXPasteboard.h"
 
-#include <QMimeData>
 #include <QTableView>
 
 #include <memory>
@@ -41,16 +41,16 @@ public:
         size_t row = 0;
         rp::editor::DropPosition position = rp::editor::DropPosition::Above;
     };
-    virtual bool tableViewWriteRows(OXTableView*, const std::vector<size_t>&, rp::editor::TablePasteboard&)
+    virtual bool tableViewWriteRows(OXTableView*, const std::vector<size_t>&, rp::editor::ORPPasteboard&)
     {
         return false;
     }
     virtual rp::editor::DropOperation tableViewValidateDrop(
-        OXTableView*, const Drop&, const rp::editor::TablePasteboard&)
+        OXTableView*, const Drop&, const rp::editor::ORPPasteboard&)
     {
         return rp::editor::DropOperation::None;
     }
-    virtual bool tableViewAcceptDrop(OXTableView*, const Drop&, const rp::editor::TablePasteboard&) { return false; }
+    virtual bool tableViewAcceptDrop(OXTableView*, const Drop&, const rp::editor::ORPPasteboard&) { return false; }
 };
 
 class OXTableView : public QTableView {
@@ -107,49 +107,3 @@ private:
 // Inserts into `menu` at `index` the edit commands `table` enables (Cut only with Copy and Clear),
 // with separators between them and the menu's other items.
 void insertEditCommands(QMenu* menu, int index, OXTableView* table);
-
-// Pasteboard adapters. OXPasteboardMimeData carries a pasteboard's types as our MIME types and asks
-// a type's provider only when a reader wants its bytes. OXMimePasteboard reads (never writes) a
-// QMimeData, bounding what it accepts. OXClipboardPasteboard is the desktop's clipboard.
-class OXPasteboardMimeData : public QMimeData {
-    Q_OBJECT
-public:
-    explicit OXPasteboardMimeData(rp::editor::MemoryTablePasteboard pasteboard);
-    QStringList formats() const override;
-    bool hasFormat(const QString& mimeType) const override;
-
-protected:
-    QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
-
-private:
-    rp::editor::MemoryTablePasteboard pasteboard_;
-};
-
-class OXMimePasteboard : public rp::editor::TablePasteboard {
-public:
-    explicit OXMimePasteboard(const QMimeData* data)
-        : data_(data)
-    {
-    }
-    void declareTypes(const std::vector<std::string>&) override { }
-    void setData(const std::string&, std::vector<uint8_t>) override { }
-    void setProvider(const std::string&, Provider) override { }
-    bool hasType(const std::string& typeName) const override;
-    std::optional<std::vector<uint8_t>> data(const std::string& typeName) const override;
-
-private:
-    const QMimeData* data_;
-};
-
-class OXClipboardPasteboard : public rp::editor::TablePasteboard {
-public:
-    void declareTypes(const std::vector<std::string>& typeNames) override;
-    void setData(const std::string& typeName, std::vector<uint8_t> bytes) override;
-    void setProvider(const std::string& typeName, Provider provider) override;
-    bool hasType(const std::string& typeName) const override;
-    std::optional<std::vector<uint8_t>> data(const std::string& typeName) const override;
-
-private:
-    void publish();
-    rp::editor::MemoryTablePasteboard pending_;
-};

@@ -148,7 +148,7 @@ TEST(OXTableView, EditCommandsReachTheDelegateAndCutNeedsCopyAndClear)
 TEST(OXTableView, DragDataIsProducedOnDemandAndBoundedWhenRead)
 {
     app();
-    rp::editor::MemoryTablePasteboard board;
+    rp::editor::ORPMemoryPasteboard board;
     board.declareTypes({ "ORPSectionListIndexSetPboardType", "ORPSectionArrayPboardType" });
     board.setData("ORPSectionListIndexSetPboardType", { 1, 2, 3 });
     int produced = 0;

@@ -1,11 +1,10 @@
 // Widgets under the offscreen platform: what the probe reports, how the bar overview lays bars
 // out and paints them, and that a sheet answers through its completion.
 
-#include "app/Pasteboard.h"
-#include "editor/PasteboardTypes.h"
 #include "app/QtPrompt.h"
 #include "app/UiProbe.h"
 #include "support/TestSupport.h"
+#include "widgets/OXPasteboard.h"
 
 #include "QtTestApplication.h"
 
@@ -118,19 +117,28 @@ TEST(QtPrompt, SheetAnswersThroughItsCompletionWithTheCheckBox)
     EXPECT_FALSE(answer->suppressionChecked);
 }
 
-TEST(Pasteboard, OurTypesRoundTripAndOthersAreNotRead)
+// What one clipboard object puts on the desktop's clipboard another reads back; a provider is asked
+// only when the bytes are wanted, and types of ours that are not there read as none.
+TEST(Pasteboard, OurTypesRoundTripThroughTheDesktopClipboard)
 {
     application();
-    Pasteboard::write({ { "ORPPatternListPboardType", { 1, 2, 3 } }, { "ORPDrumListPboardType", {} } });
-    EXPECT_TRUE(Pasteboard::hasType("ORPPatternListPboardType"));
-    EXPECT_EQ(Pasteboard::read("ORPPatternListPboardType"), (std::vector<uint8_t> { 1, 2, 3 }));
-    EXPECT_EQ(Pasteboard::read("ORPDrumListPboardType"), std::vector<uint8_t> {});
-    EXPECT_EQ(Pasteboard::read("ORPSectionListPboardType"), std::nullopt);
+    OXClipboardPasteboard writer;
+    int asked = 0;
+    writer.declareTypes({ "ORPPatternListPboardType", "ORPDrumListPboardType" });
+    writer.setData("ORPPatternListPboardType", { 1, 2, 3 });
+    writer.setProvider("ORPDrumListPboardType", [&] {
+        ++asked;
+        return std::vector<uint8_t> { 9 };
+    });
+    EXPECT_EQ(asked, 0);
 
-    QMimeData foreign;
-    foreign.setData("application/x-net.rattlepan.Rattlepan.ORPPatternListPboardType",
-        QByteArray(static_cast<qsizetype>(editor::PasteboardTypes::kMaximumForeignBytes) + 1, '\0'));
-    EXPECT_EQ(Pasteboard::read(&foreign, "ORPPatternListPboardType"), std::nullopt);
+    const OXClipboardPasteboard reader;
+    EXPECT_TRUE(reader.hasType("ORPPatternListPboardType"));
+    EXPECT_EQ(reader.data("ORPPatternListPboardType"), (std::vector<uint8_t> { 1, 2, 3 }));
+    EXPECT_EQ(reader.data("ORPDrumListPboardType"), std::vector<uint8_t> { 9 });
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(reader.hasType("ORPSectionListPboardType"));
+    EXPECT_EQ(reader.data("ORPSectionListPboardType"), std::nullopt);
 }
 
 } // namespace

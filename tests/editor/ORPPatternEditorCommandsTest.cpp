@@ -17,28 +17,14 @@ using rp::editor::ORPPattisForDrumsPboardType;
 
 namespace {
 
-class FakePasteboard : public ORPEditorPasteboard {
+// The clipboard in memory, with one type put on it the way a copy does.
+class FakePasteboard : public rp::editor::ORPMemoryPasteboard {
 public:
-    std::vector<std::string> types() const override
+    void put(const std::string& type, std::vector<uint8_t> bytes)
     {
-        std::vector<std::string> names;
-        for (const auto& [name, bytes] : items)
-            names.push_back(name);
-        return names;
+        declareTypes({ type });
+        setData(type, std::move(bytes));
     }
-    std::optional<std::vector<uint8_t>> dataForType(const std::string& name) const override
-    {
-        auto found = items.find(name);
-        if (found == items.end())
-            return std::nullopt;
-        return found->second;
-    }
-    void setDataForType(const std::string& name, std::vector<uint8_t> bytes) override
-    {
-        items.clear();
-        items[name] = std::move(bytes);
-    }
-    std::map<std::string, std::vector<uint8_t>> items;
 };
 
 struct Commands : EditorFixture {
@@ -90,7 +76,7 @@ TEST_F(Commands, CopyWritesOnlyTheTypeOfTheSelectionMode)
     selectBars({ 0, 1 });
     editor->copy();
     EXPECT_EQ(board->types(), std::vector<std::string> { ORPPattisForBarsPboardType });
-    const auto copied = ORPPatternEditor::instancesFromPasteboardData(board->items.begin()->second, nullptr);
+    const auto copied = ORPPatternEditor::instancesFromPasteboardData(*board->data(ORPPattisForBarsPboardType), nullptr);
     ASSERT_EQ(copied.size(), 2u);
     EXPECT_EQ(copied[0]->pattern()->events()->size(), 1u);
     EXPECT_EQ(copied[0]->selection()->description(), bar(0)->selection()->description());
@@ -105,7 +91,9 @@ TEST_F(Commands, PastePrefersDrumsWhenBothTypesAreOffered)
     add(0, snare, 0.0f);
     selectDivisions(0, 0.0f, 0.25f);
     const auto drums = editor->dataForSelectedPatterns();
-    board->items = { { ORPPattisForDrumsPboardType, drums }, { ORPPattisForBarsPboardType, drums } };
+    board->declareTypes({ ORPPattisForDrumsPboardType, ORPPattisForBarsPboardType });
+    board->setData(ORPPattisForDrumsPboardType, drums);
+    board->setData(ORPPattisForBarsPboardType, drums);
     editor->moveInsertionPointToPlace(0.0f, bar(1));
 
     EXPECT_EQ(editor->paste(), std::nullopt);
@@ -254,7 +242,7 @@ TEST_F(Commands, BarsWhoseDrumsTheUserDeclinesChangeNothing)
     foreign->addEventWithDrum(editorDrum("Toms", "Tom", "Deep"), 1.0f, 0.0f);
     auto instance = ORPPatternInstance::initWithPattern(foreign, nullptr);
     instance->selection()->select(true, 0.0f, 1.0f);
-    board->setDataForType(ORPPattisForBarsPboardType,
+    board->put(ORPPattisForBarsPboardType,
         rp::KeyedArchiver::archivedDataWithRootObject(std::make_shared<rp::ArchivedArray>(
             std::vector<rp::ArchiveObjectPtr> { instance })));
 
@@ -303,7 +291,7 @@ TEST_F(Commands, UnusableClipboardDataChangesNothingAndReportsAnError)
     for (const auto& [what, bytes] : cases) {
         SCOPED_TRACE(what);
         for (const char* type : { ORPPattisForDrumsPboardType, ORPPattisForBarsPboardType }) {
-            board->setDataForType(type, bytes);
+            board->put(type, bytes);
             editor->moveInsertionPointToPlace(0.0f, bar(1));
             const auto error = editor->paste();
             const auto decoded = ORPPatternEditor::instancesFromPasteboardData(bytes, nullptr);
@@ -333,7 +321,7 @@ TEST_F(Commands, UnusableClipboardDataChangesNothingAndReportsAnError)
 
 TEST_F(Commands, PasteWithNothingEditedOnlyLogs)
 {
-    board->setDataForType(ORPPattisForBarsPboardType, { 1, 2, 3 });
+    board->put(ORPPattisForBarsPboardType, { 1, 2, 3 });
     rp::LogCapture log;
     EXPECT_EQ(editor->paste(), std::nullopt);
     EXPECT_EQ(log.lines(), std::vector<std::string> { "paste: no sections in song!" });

@@ -129,7 +129,7 @@ struct TablesFixture {
     int editorUpdates = 0;
     std::set<ORPDrumPtr> precached;
     RecordingTablesView view;
-    MemoryTablePasteboard clipboard;
+    ORPMemoryPasteboard clipboard;
     std::unique_ptr<ORPSongTables> tables;
 };
 
@@ -359,7 +359,7 @@ TEST(SongTables, AddingRowsSelectsAndEditsTheNewName)
 TEST(SongTables, DropValidationFollowsSourceTargetAndPosition)
 {
     TablesFixture f;
-    MemoryTablePasteboard sectionsDrag, playlistDrag, foreign, nothing;
+    ORPMemoryPasteboard sectionsDrag, playlistDrag, foreign, nothing;
     ASSERT_TRUE(f.tables->writeRows(SongTable::Sections, { 0, 1 }, sectionsDrag));
     ASSERT_TRUE(f.tables->writeRows(SongTable::Playlist, { 2 }, playlistDrag));
     foreign.declareTypes({ ORPSectionArrayPboardType });
@@ -372,7 +372,7 @@ TEST(SongTables, DropValidationFollowsSourceTargetAndPosition)
     struct Case {
         SongTable target;
         O origin;
-        const MemoryTablePasteboard* data;
+        const ORPMemoryPasteboard* data;
         bool option;
         size_t row;
         P position;
@@ -415,7 +415,7 @@ TEST(SongTables, DropValidationFollowsSourceTargetAndPosition)
 TEST(SongTables, DroppingRowsMovesCopiesAndLinksWithTheRightIndexes)
 {
     TablesFixture f;
-    MemoryTablePasteboard drag;
+    ORPMemoryPasteboard drag;
     f.tables->writeRows(SongTable::Sections, { 0, 1 }, drag);
 
     // Rows 0 and 1 dropped above row 3 land at 1 and 2.
@@ -441,7 +441,7 @@ TEST(SongTables, DroppingRowsMovesCopiesAndLinksWithTheRightIndexes)
     f.undo().undo();
 
     // Playlist entries 0 and 2 moved to the end.
-    MemoryTablePasteboard entries;
+    ORPMemoryPasteboard entries;
     f.tables->writeRows(SongTable::Playlist, { 0, 2 }, entries);
     f.act([&] {
         EXPECT_TRUE(f.tables->acceptDrop({ SongTable::Playlist, DragOrigin::ThisPlaylistTable, false, 4 }, entries));
@@ -452,7 +452,7 @@ TEST(SongTables, DroppingRowsMovesCopiesAndLinksWithTheRightIndexes)
     EXPECT_EQ(f.entryNames(), (std::vector<std::string> { "intro:A", "verse:B", "again:A", "out:C" }));
 
     // One section onto an entry changes its section; two onto an entry are refused.
-    MemoryTablePasteboard one;
+    ORPMemoryPasteboard one;
     f.tables->writeRows(SongTable::Sections, { 3 }, one);
     f.act([&] {
         EXPECT_TRUE(f.tables->acceptDrop(
@@ -482,7 +482,7 @@ TEST(SongTables, DragDataFromElsewhereIsCheckedBeforeUse)
     for (const auto& bytes : { RowIndexSet::encode({ 2, 9 }), std::vector<uint8_t> { 'R', 'P', 'I', 'X', 1, 0 },
              std::vector<uint8_t> { 'R', 'P', 'I', 'X', 2, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0 }, // not ascending
              std::vector<uint8_t> { 'R', 'P', 'I', 'X', 0xff, 0xff, 0xff, 0xff, 1, 0, 0, 0 } }) {
-        MemoryTablePasteboard drag;
+        ORPMemoryPasteboard drag;
         drag.declareTypes({ ORPSectionListIndexSetPboardType });
         drag.setData(ORPSectionListIndexSetPboardType, bytes);
         EXPECT_FALSE(f.tables->acceptDrop({ SongTable::Sections, DragOrigin::ThisSectionsTable, false, 0 }, drag));
@@ -493,7 +493,7 @@ TEST(SongTables, DragDataFromElsewhereIsCheckedBeforeUse)
     // A section array that is not one: refused, nothing changes, no crash.
     for (const auto& bytes : { std::vector<uint8_t> { 'b', 'p', 'l', 'i', 's', 't', '0', '0', 1, 2 },
              SectionArchive::archive({}), rp::KeyedArchiver::archivedDataWithRootObject(ORPPattern::pattern()) }) {
-        MemoryTablePasteboard drag;
+        ORPMemoryPasteboard drag;
         drag.declareTypes({ ORPSectionArrayPboardType });
         drag.setData(ORPSectionArrayPboardType, bytes);
         EXPECT_FALSE(f.tables->acceptDrop({ SongTable::Sections, DragOrigin::Elsewhere, false, 0 }, drag));
@@ -538,7 +538,7 @@ TEST(SongTables, SectionsFromAnotherKitAreReconciledAndADeclineChangesNothing)
 {
     TablesFixture f;
     auto foreignDrum = rp::test::editorDrum("Drums", "cowbell", "default");
-    MemoryTablePasteboard drag;
+    ORPMemoryPasteboard drag;
     drag.declareTypes({ ORPSectionListIndexSetPboardType, ORPSectionArrayPboardType });
     drag.setData(ORPSectionListIndexSetPboardType, RowIndexSet::encode({ 0 }));
     drag.setData(ORPSectionArrayPboardType, SectionArchive::archive({ sectionNamed("Other", 2, foreignDrum) }));

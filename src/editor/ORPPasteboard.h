@@ -9,16 +9,16 @@
 
 namespace rp::editor {
 
-// What the song tables need of a pasteboard: the general clipboard or the data of one drag. Types
-// are the bare type names ("ORPSectionArrayPboardType"); the adapter turns them into its own names
-// (PasteboardTypes). Data read back may come from another process and is treated as hostile by the
+// A pasteboard as the pattern editor and the song tables see it: the general clipboard or the data
+// of one drag. Types are the bare type names ("ORPSectionArrayPboardType", "ORPPattisForBarsPboardType");
+// the adapter turns them into its own names (PasteboardTypes). Data read back may come from another process and is treated as hostile by the
 // caller; adapters bound it by PasteboardTypes::kMaximumForeignBytes.
-class TablePasteboard {
+class ORPPasteboard {
 public:
     // Produces a type's bytes when a reader first asks for them (empty: the type is unavailable).
     using Provider = std::function<std::vector<uint8_t>()>;
 
-    virtual ~TablePasteboard() = default;
+    virtual ~ORPPasteboard() = default;
     // Replaces the contents with these types; each has bytes now or a provider called on demand.
     virtual void declareTypes(const std::vector<std::string>& typeNames) = 0;
     virtual void setData(const std::string& typeName, std::vector<uint8_t> bytes) = 0;
@@ -30,7 +30,7 @@ public:
 
 // A pasteboard in memory: the drag data a table builds before the toolkit carries it, and the
 // clipboard in tests. Providers run at most once; their bytes are kept.
-class MemoryTablePasteboard : public TablePasteboard {
+class ORPMemoryPasteboard : public ORPPasteboard {
 public:
     void declareTypes(const std::vector<std::string>& typeNames) override;
     void setData(const std::string& typeName, std::vector<uint8_t> bytes) override;

@@ -1,4 +1,4 @@
-#include "editor/ORPTablePasteboard.h"
+#include "editor/ORPPasteboard.h"
 
 #include "editor/PasteboardTypes.h"
 
@@ -6,14 +6,14 @@
 
 namespace rp::editor {
 
-void MemoryTablePasteboard::declareTypes(const std::vector<std::string>& typeNames)
+void ORPMemoryPasteboard::declareTypes(const std::vector<std::string>& typeNames)
 {
     types_ = typeNames;
     data_.clear();
     providers_.clear();
 }
 
-void MemoryTablePasteboard::setData(const std::string& typeName, std::vector<uint8_t> bytes)
+void ORPMemoryPasteboard::setData(const std::string& typeName, std::vector<uint8_t> bytes)
 {
     if (!hasType(typeName))
         return;
@@ -21,7 +21,7 @@ void MemoryTablePasteboard::setData(const std::string& typeName, std::vector<uin
     data_[typeName] = std::move(bytes);
 }
 
-void MemoryTablePasteboard::setProvider(const std::string& typeName, Provider provider)
+void ORPMemoryPasteboard::setProvider(const std::string& typeName, Provider provider)
 {
     if (!hasType(typeName))
         return;
@@ -29,12 +29,12 @@ void MemoryTablePasteboard::setProvider(const std::string& typeName, Provider pr
     providers_[typeName] = std::move(provider);
 }
 
-bool MemoryTablePasteboard::hasType(const std::string& typeName) const
+bool ORPMemoryPasteboard::hasType(const std::string& typeName) const
 {
     return std::find(types_.begin(), types_.end(), typeName) != types_.end();
 }
 
-std::optional<std::vector<uint8_t>> MemoryTablePasteboard::data(const std::string& typeName) const
+std::optional<std::vector<uint8_t>> ORPMemoryPasteboard::data(const std::string& typeName) const
 {
     if (!hasType(typeName))
         return std::nullopt;
