@@ -98,6 +98,8 @@ public:
 
     // A new kit holding one new drum, in one instrument of one group.
     ORPDrumKitDocument();
+    // A document over a kit already in memory (untitled).
+    explicit ORPDrumKitDocument(ORPDrumKitPtr kit);
     // Reads a bundle (linked sounds left unresolved), upgrading kits saved before default variants
     // were kept right. Null with `error` set when it cannot be read.
     static std::unique_ptr<ORPDrumKitDocument> open(const std::filesystem::path& path, Error& error);
@@ -265,7 +267,6 @@ public:
     }
 
 private:
-    explicit ORPDrumKitDocument(ORPDrumKitPtr kit);
     void adopt(ORPDrumKitPtr kit);
 
     // Runs `body` as one undo step named `name` (when it registered anything).

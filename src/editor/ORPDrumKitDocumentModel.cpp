@@ -224,6 +224,18 @@ bool ORPDrumKitDocument::changeDrum(const ORPDrumPtr& drum, DrumAttribute attrib
     }
     if (old == value)
         return false;
+    if ((attribute == DrumAttribute::Volume || attribute == DrumAttribute::Panning) && !drum->storedSound()) {
+        // A drum without a sound of its own gets one to carry the value; undoing takes it away again.
+        auto sound = drum->sound();
+        if (attribute == DrumAttribute::Volume)
+            sound->setVolume(std::get<float>(value));
+        else
+            sound->setPanning(std::get<float>(value));
+        drum->setSound(sound);
+        undoManager_.registerUndo(this, [this, drum] { changeDrum(drum, DrumAttribute::Sound, OASoundPtr()); });
+        refreshAfterChange();
+        return true;
+    }
     switch (attribute) {
     case DrumAttribute::ShortcutKey:
         drum->setShortcutKey(std::get<std::optional<std::string>>(value));
@@ -236,9 +248,6 @@ bool ORPDrumKitDocument::changeDrum(const ORPDrumPtr& drum, DrumAttribute attrib
         break;
     case DrumAttribute::Volume:
     case DrumAttribute::Panning:
-        // A drum without a sound of its own gets one to carry the value.
-        if (!drum->storedSound())
-            drum->setSound(drum->sound());
         if (attribute == DrumAttribute::Volume)
             drum->storedSound()->setVolume(std::get<float>(value));
         else
