@@ -2,7 +2,7 @@
 
 #include "editor/DocumentChangeTracker.h"
 #include "editor/ORPDrumPicker.h"
-#include "editor/ORPTablePasteboard.h"
+#include "editor/ORPPasteboard.h"
 #include "editor/OXBrowserModel.h"
 #include "editor/OXWindowFrame.h"
 #include "foundation/Error.h"
@@ -124,7 +124,7 @@ public:
     const ORPDrumPtr& currentDrum() const { return currDrum_; }
 
     void setView(KitDocumentView* view) { view_ = view; }
-    void setClipboard(TablePasteboard* clipboard) { clipboard_ = clipboard; }
+    void setClipboard(ORPPasteboard* clipboard) { clipboard_ = clipboard; }
     void setMIDISender(KitMIDISender* sender) { midiSender_ = sender; }
     void setSoundPlayer(KitSoundPlayer* player) { soundPlayer_ = player; }
 
@@ -232,12 +232,12 @@ public:
     bool cut();
     bool clear();
     // Writes the dragged rows of a column; false when there are none.
-    bool writeRows(KitColumn column, const std::vector<size_t>& rows, TablePasteboard& pasteboard);
+    bool writeRows(KitColumn column, const std::vector<size_t>& rows, ORPPasteboard& pasteboard);
     enum class DropOperation { None, Move, Copy };
     // `source` is the kit document the drag came from (null: another program).
-    DropOperation validateDrop(const TablePasteboard& pasteboard, const ORPDrumKitDocument* source,
+    DropOperation validateDrop(const ORPPasteboard& pasteboard, const ORPDrumKitDocument* source,
         KitColumn column, size_t row, bool copyOnly) const;
-    bool acceptDrop(const TablePasteboard& pasteboard, ORPDrumKitDocument* source, KitColumn column, size_t row,
+    bool acceptDrop(const ORPPasteboard& pasteboard, ORPDrumKitDocument* source, KitColumn column, size_t row,
         bool copyOnly);
     // A kit whose drums have no sounds yet (a new kit) may be built from a folder of sound files,
     // as one undo step. False with `failure` set otherwise.
@@ -298,7 +298,7 @@ private:
     ORPDrumPicker drumPicker_;
     ORPDrumPtr currDrum_;
     KitDocumentView* view_ = nullptr;
-    TablePasteboard* clipboard_ = nullptr;
+    ORPPasteboard* clipboard_ = nullptr;
     KitMIDISender* midiSender_ = nullptr;
     KitSoundPlayer* soundPlayer_ = nullptr;
     bool fixLinksEnabled_ = false;

@@ -308,7 +308,7 @@ bool ORPDrumKitDocument::paste()
 
 // --- Drag and drop ---
 
-bool ORPDrumKitDocument::writeRows(KitColumn column, const std::vector<size_t>& rows, TablePasteboard& pasteboard)
+bool ORPDrumKitDocument::writeRows(KitColumn column, const std::vector<size_t>& rows, ORPPasteboard& pasteboard)
 {
     const auto valid = withinCount(sortedUnique(rows), browser_.rowCount(static_cast<size_t>(column)));
     if (valid.empty())
@@ -340,7 +340,7 @@ bool hasContainer(const ORPDrumKitDocument& document, KitColumn column)
 }
 
 std::optional<std::vector<size_t>> draggedRows(
-    const TablePasteboard& pasteboard, const ORPDrumKitDocument& source, KitColumn column)
+    const ORPPasteboard& pasteboard, const ORPDrumKitDocument& source, KitColumn column)
 {
     const auto bytes = pasteboard.data(indexSetType(column));
     if (!bytes || !hasContainer(source, column))
@@ -395,7 +395,7 @@ KitItem deepCopy(const KitItem& item)
 
 } // namespace
 
-ORPDrumKitDocument::DropOperation ORPDrumKitDocument::validateDrop(const TablePasteboard& pasteboard,
+ORPDrumKitDocument::DropOperation ORPDrumKitDocument::validateDrop(const ORPPasteboard& pasteboard,
     const ORPDrumKitDocument* source, KitColumn column, size_t row, bool copyOnly) const
 {
     if (!pasteboard.hasType(ORPDrumGroupsIndexSetPboardType) && !pasteboard.hasType(ORPDrumTypesIndexSetPboardType)
@@ -419,7 +419,7 @@ ORPDrumKitDocument::DropOperation ORPDrumKitDocument::validateDrop(const TablePa
 }
 
 bool ORPDrumKitDocument::acceptDrop(
-    const TablePasteboard& pasteboard, ORPDrumKitDocument* source, KitColumn column, size_t row, bool copyOnly)
+    const ORPPasteboard& pasteboard, ORPDrumKitDocument* source, KitColumn column, size_t row, bool copyOnly)
 {
     const auto operation = validateDrop(pasteboard, source, column, row, copyOnly);
     if (operation == DropOperation::None)

@@ -109,7 +109,7 @@ struct KitDocumentTest : ::testing::Test {
 
     ORPDrumKitDocument doc { sampleKit() };
     FakeView view;
-    MemoryTablePasteboard clipboard;
+    ORPMemoryPasteboard clipboard;
     FakeSender sender;
 };
 
@@ -188,21 +188,21 @@ INSTANTIATE_TEST_SUITE_P(Actions, KitActionRoundTrip,
             "Rename \"Rim\"" },
         ActionCase { "move variant", { { 0 }, { 1 }, { 0 } },
             [](KitDocumentTest& k) {
-                MemoryTablePasteboard drag;
+                ORPMemoryPasteboard drag;
                 k.doc.writeRows(KitColumn::Variants, { 0 }, drag);
                 return k.doc.acceptDrop(drag, &k.doc, KitColumn::Variants, 3, false);
             },
             "Move \"a\"" },
         ActionCase { "duplicate a group", { { 0 } },
             [](KitDocumentTest& k) {
-                MemoryTablePasteboard drag;
+                ORPMemoryPasteboard drag;
                 k.doc.writeRows(KitColumn::Groups, { 0 }, drag);
                 return k.doc.acceptDrop(drag, &k.doc, KitColumn::Groups, 2, true);
             },
             "Duplicate \"Drums\"" },
         ActionCase { "duplicate variants", { { 0 }, { 1 }, { 0, 1 } },
             [](KitDocumentTest& k) {
-                MemoryTablePasteboard drag;
+                ORPMemoryPasteboard drag;
                 k.doc.writeRows(KitColumn::Variants, { 0, 1 }, drag);
                 return k.doc.acceptDrop(drag, &k.doc, KitColumn::Variants, 3, true);
             },
@@ -262,7 +262,7 @@ TEST_F(KitDocumentTest, LastItemOfALevelCannotBeCleared)
 TEST_F(KitDocumentTest, DropRulesForVariantsInTheSameInstrument)
 {
     select({ { 0 }, { 1 }, { 0 } });
-    MemoryTablePasteboard drag;
+    ORPMemoryPasteboard drag;
     ASSERT_TRUE(doc.writeRows(KitColumn::Variants, { 0 }, drag));
     using Op = ORPDrumKitDocument::DropOperation;
     EXPECT_EQ(doc.validateDrop(drag, &doc, KitColumn::Variants, 0, false), Op::None); // on itself
@@ -282,15 +282,15 @@ TEST_F(KitDocumentTest, DropsWithoutIndexesOrWithHostileIndexesAreRefused)
     select({ { 0 }, { 1 }, { 0 } });
     using Op = ORPDrumKitDocument::DropOperation;
     rp::LogCapture log;
-    MemoryTablePasteboard none;
+    ORPMemoryPasteboard none;
     none.declareTypes({ "public.text" });
     EXPECT_EQ(doc.validateDrop(none, &doc, KitColumn::Variants, 3, false), Op::None);
     EXPECT_TRUE(log.contains("ORPDKD: Drop error; no acceptable type found on pasteboard!"));
-    MemoryTablePasteboard outOfRange;
+    ORPMemoryPasteboard outOfRange;
     outOfRange.declareTypes({ ORPDrumVariantsIndexSetPboardType });
     outOfRange.setData(ORPDrumVariantsIndexSetPboardType, RowIndexSet::encode({ 7 }));
     EXPECT_EQ(doc.validateDrop(outOfRange, &doc, KitColumn::Variants, 0, false), Op::None);
-    MemoryTablePasteboard garbage;
+    ORPMemoryPasteboard garbage;
     garbage.declareTypes({ ORPDrumVariantsIndexSetPboardType });
     garbage.setData(ORPDrumVariantsIndexSetPboardType, { 'R', 'P', 'I', 'X', 0xff, 0xff, 0xff, 0xff });
     EXPECT_FALSE(doc.acceptDrop(garbage, &doc, KitColumn::Variants, 0, false));
@@ -304,7 +304,7 @@ TEST_F(KitDocumentTest, InstrumentDraggedToAnotherWindowIsCopiedIntoItsSelectedG
     other.browser().setSelection({ { 0 } });
     select({ { 0 }, { 1 } }); // Snare
     const auto before = snapshot(*doc.kit());
-    MemoryTablePasteboard drag;
+    ORPMemoryPasteboard drag;
     doc.writeRows(KitColumn::Instruments, { 1 }, drag);
     EXPECT_EQ(other.validateDrop(drag, &doc, KitColumn::Instruments, 1, false), ORPDrumKitDocument::DropOperation::Copy);
     ASSERT_TRUE(other.acceptDrop(drag, &doc, KitColumn::Instruments, 1, false));
