@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace rp::test {
@@ -20,6 +21,10 @@ inline QApplication& testApplication()
             static std::string folder = "/tmp/rp-tests-app-XXXXXX";
             if (::mkdtemp(folder.data()) != nullptr) {
                 ::setenv("RATTLEPAN_DEFAULTS_DIR", folder.c_str(), 1);
+                std::atexit([] {
+                    std::error_code ignored;
+                    std::filesystem::remove_all(folder, ignored);
+                });
             }
         }
         return new QApplication(argc, argv);
