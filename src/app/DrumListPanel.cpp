@@ -3,22 +3,24 @@
 #include "foundation/Localization.h"
 #include "widgets/DrumPickerView.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace rp::app {
 
 DrumListPanel::DrumListPanel(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint)
+    : OXInspectorPanel(parent)
 {
     setWindowTitle(QString::fromStdString(localized("Drums")));
     setProperty("probeKind", "panel");
     setProperty("panelKind", "drumList");
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    layout_ = new QVBoxLayout(this);
+    auto* content = new QWidget;
+    layout_ = new QVBoxLayout(content);
     layout_->setContentsMargins(0, 0, 0, 0);
+    setContentWidget(content);
     resize(220, 420);
+    setCanBecomeKeyWindow(false);
+    setDefaultSnapPosition(kDefaultSnapPosition, kDefaultSnapOffset);
+    setFrameAutosaveName(QStringLiteral("DrumListPanel"));
 }
 
 void DrumListPanel::showPicker(widgets::DrumPickerView* picker, QWidget* beside)
@@ -32,31 +34,18 @@ void DrumListPanel::showPicker(widgets::DrumPickerView* picker, QWidget* beside)
         picker_ = picker;
         pickerOwner_ = picker ? picker->parentWidget() : nullptr;
         if (picker_) {
-            picker_->setParent(this);
+            picker_->setParent(layout_->parentWidget());
             layout_->addWidget(picker_);
             picker_->show();
         }
     }
     if (!picker_) {
-        hide();
+        setSnappableToWindow(nullptr);
+        orderOut();
         return;
     }
-    if (!placed_ && beside) {
-        // Beside the window's right edge, or inside its right edge when the screen ends there.
-        const QRect frame = beside->frameGeometry();
-        const QScreen* screen = beside->screen() ? beside->screen() : QGuiApplication::primaryScreen();
-        const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
-        int x = frame.right() + 1;
-        if (x + width() > available.right()) {
-            x = std::max(available.left(), frame.right() - width());
-        }
-        move(x, std::max(available.top(), frame.top()));
-        resize(width(), std::min(frame.height(), available.height()));
-        placed_ = true;
-    }
-    if (!isVisible()) {
-        show();
-    }
+    setSnappableToWindow(beside);
+    orderFront();
 }
 
 } // namespace rp::app

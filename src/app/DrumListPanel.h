@@ -1,7 +1,8 @@
 #pragma once
 
+#include "widgets/OXInspectorPanel.h"
+
 #include <QPointer>
-#include <QWidget>
 
 class QVBoxLayout;
 
@@ -11,15 +12,20 @@ class DrumPickerView;
 
 namespace rp::app {
 
-// The floating drum list: one tool window for the application that shows the drum picker of the
-// front song window. Each window owns its picker; the panel only borrows its view.
-class DrumListPanel final : public QWidget {
+// The floating drum list: one inspector panel for the application that shows the drum picker of the
+// front song window and snaps to that window (by default left of it, 51 points down from its top).
+// Each window owns its picker; the panel only borrows its view. It never takes the keyboard: keys
+// stay with the song window's editor.
+class DrumListPanel final : public widgets::OXInspectorPanel {
     Q_OBJECT
 public:
+    static constexpr int16_t kDefaultSnapPosition = 4;
+    static constexpr float kDefaultSnapOffset = 51;
+
     explicit DrumListPanel(QWidget* parent = nullptr);
 
-    // Shows `picker` (the front window's), giving the one shown before back to its window; none
-    // hides the panel. `beside` is the window the panel is placed next to the first time.
+    // Shows `picker` (the front window's), giving the one shown before back to its window, and snaps
+    // to `beside`; none hides the panel.
     void showPicker(widgets::DrumPickerView* picker, QWidget* beside);
     widgets::DrumPickerView* picker() const { return picker_; }
 
@@ -27,7 +33,6 @@ private:
     QVBoxLayout* layout_ = nullptr;
     QPointer<widgets::DrumPickerView> picker_;
     QPointer<QWidget> pickerOwner_;
-    bool placed_ = false;
 };
 
 } // namespace rp::app

@@ -1,5 +1,7 @@
 #include "app/UiProbe.h"
 
+#include "widgets/OXInspectorPanel.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -251,8 +253,17 @@ nlohmann::json UiProbe::describe() const
         if (qobject_cast<QDialog*>(window) && kind != QLatin1String("preferences")) {
             dialogs.push_back(describeDialog(window));
         } else if (kind == QLatin1String("panel")) {
-            panels.push_back({ { "kind", text(window->property("panelKind").toString()) },
-                { "frame", screenRect(window) }, { "visible", window->isVisible() } });
+            nlohmann::json panel { { "kind", text(window->property("panelKind").toString()) },
+                { "frame", screenRect(window) }, { "visible", window->isVisible() } };
+            if (const auto* inspector = qobject_cast<const widgets::OXInspectorPanel*>(window)) {
+                // The frame as the snap measures it (window-manager decorations included), and the snap.
+                const QRect frame = inspector->frameGeometry();
+                panel["outerFrame"] = { frame.x(), frame.y(), frame.width(), frame.height() };
+                panel["snap"] = inspector->windowSnapPosition();
+                panel["snapPosition"] = inspector->windowSnapPosition();
+                panel["snapOffset"] = inspector->windowSnapOffset();
+            }
+            panels.push_back(panel);
         } else {
             windows.push_back({ { "id", windowId(window) }, { "kind", kind.isEmpty() ? "window" : text(kind) },
                 { "title", text(window->windowTitle().remove(QStringLiteral("[*]"))) }, { "path", text(window->property("probePath").toString()) },

@@ -28,7 +28,7 @@ void preferX11()
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     } else if (qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        rp::logf("Rattlepan: no X display; floating panels cannot be placed next to song windows on Wayland");
+        rp::logf("Rattlepan: no X display: the floating panels stay unsnapped, because Wayland does not let programs place their windows");
     }
 }
 

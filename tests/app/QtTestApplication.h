@@ -2,6 +2,10 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
 namespace rp::test {
 
 // The one QApplication of the widget tests, on the offscreen platform.
@@ -12,6 +16,17 @@ inline QApplication& testApplication()
     static char* argv[] = { name, nullptr };
     static QApplication* app = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Panels and windows save their frames: into a folder of this run, never the user's.
+        if (std::getenv("RATTLEPAN_DEFAULTS_DIR") == nullptr) {
+            static std::string folder = "/tmp/rp-tests-app-XXXXXX";
+            if (::mkdtemp(folder.data()) != nullptr) {
+                ::setenv("RATTLEPAN_DEFAULTS_DIR", folder.c_str(), 1);
+                std::atexit([] {
+                    std::error_code ignored;
+                    std::filesystem::remove_all(folder, ignored);
+                });
+            }
+        }
         return new QApplication(argc, argv);
     }();
     return *app;
