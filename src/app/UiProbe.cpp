@@ -251,7 +251,7 @@ nlohmann::json UiProbe::describe() const
         if (qobject_cast<QDialog*>(window) && kind != QLatin1String("preferences")) {
             dialogs.push_back(describeDialog(window));
         } else if (kind == QLatin1String("panel")) {
-            panels.push_back({ { "kind", text(window->property("panelKind").toString()) },
+            panels.push_back({ { "id", windowId(window) }, { "kind", text(window->property("panelKind").toString()) },
                 { "frame", screenRect(window) }, { "visible", window->isVisible() } });
         } else {
             windows.push_back({ { "id", windowId(window) }, { "kind", kind.isEmpty() ? "window" : text(kind) },
