@@ -2,13 +2,14 @@
 
 #include "BuildInfo.h"
 #include "app/DocumentController.h"
-#include "app/DrumListPanel.h"
+#include "app/Inspector.h"
 #include "widgets/DrumPickerView.h"
 #include "app/PreferencesWindow.h"
 #include "app/ReconcileDialog.h"
 #include "app/SongWindow.h"
 #include "app/UiProbe.h"
 #include "editor/ORPAppLaunch.h"
+#include "editor/ORPInspectorController.h"
 #include "editor/ORPInterfaceDefaults.h"
 #include "editor/ORPMIDIRouting.h"
 #include "editor/SongDocument.h"
@@ -94,6 +95,7 @@ AppController::AppController()
     , windowOrder_(std::make_shared<ORPDocumentWindowOrder>())
 {
     theController = this;
+    inspector_ = std::make_unique<Inspector>();
     if (auto* probe = UiProbe::instance()) {
         probe->addSection("editor", [this]() -> nlohmann::json {
             SongWindow* front = documents_->frontmost();
@@ -102,12 +104,8 @@ AppController::AppController()
     }
     connect(documents_.get(), &DocumentController::documentsChanged, this, [this] {
         publishWindowOrder();
-        // The drum list shows the front window's drums.
-        if (!drumListPanel_) {
-            drumListPanel_ = new DrumListPanel;
-        }
-        SongWindow* front = documents_->frontmost();
-        drumListPanel_->showPicker(front ? front->drumPickerView() : nullptr, front);
+        // The transport and the drum list follow the front window.
+        inspector_->setDocumentWindow(documents_->frontmost());
         // The last window closing keeps the list it had: that document reopens next time.
         if (!terminating_ && !documents_->windows().empty()) {
             lastOpenDocuments_.clear();
@@ -355,12 +353,17 @@ void AppController::installMenus(QMainWindow* window)
     // text field stays a space.
     editorItem("Play", "playOrStopAction:", QKeySequence());
     editorItem("Play Once", "playOnceAction:", QKeySequence(QStringLiteral("Ctrl+Return")));
-    QAction* record = add(song, "Record", "recordAction:", QKeySequence(QStringLiteral("Ctrl+R")), [] {
-        auto& defaults = UserDefaults::standard();
-        defaults.setBool(!defaults.boolForKey(ORPInterfaceDefaults::kRecordEnabledKey),
-            ORPInterfaceDefaults::kRecordEnabledKey);
+    QAction* record = add(song, "Record", "recordAction:", QKeySequence(QStringLiteral("Ctrl+R")), [this] {
+        auto& inspector = inspector_->controller();
+        inspector.setRecordEnabled(!inspector.recordEnabled());
+        inspector_->refreshToggles();
     });
     record->setCheckable(true);
+    add(song, "Change Tempo", "changeTempoAction:", QKeySequence(QStringLiteral("Ctrl+T")), [this, songWindow] {
+        if (songWindow->editorActionState("changeTempoAction:").enabled) {
+            inspector_->changeTempo();
+        }
+    });
     song->addSeparator();
     add(song, "Change Drum Kit...", "changeDrumKitAction:", QKeySequence(),
         [songWindow] { songWindow->changeDrumKit(); });
@@ -433,8 +436,10 @@ void AppController::refreshMenus(QMainWindow* window)
             if (state.title) {
                 action->setText(qt(*state.title));
             }
+        } else if (name == "changeTempoAction:") {
+            action->setEnabled(songWindow->editorActionState(name.toStdString()).enabled);
         } else if (name == "recordAction:") {
-            action->setChecked(UserDefaults::standard().boolForKey(ORPInterfaceDefaults::kRecordEnabledKey));
+            action->setChecked(UserDefaults::standard().boolForKey(ORPInspectorController::kRecordEnabledKey));
         } else if (name == "revertDocumentToSaved:") {
             action->setEnabled(songWindow->document()->fileURL().has_value() && songWindow->document()->isDocumentEdited());
         } else if (name == "openRecent:") {

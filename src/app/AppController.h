@@ -15,7 +15,7 @@ namespace rp::app {
 
 class DocumentController;
 class PreferencesWindow;
-class DrumListPanel;
+class Inspector;
 class ReconcileDialog;
 
 // The application's delegate: start-up (documents to reopen, the example song on first launch, the
@@ -63,8 +63,9 @@ private:
     std::shared_ptr<KWMIDIManager> midiManager_;
     std::shared_ptr<ORPDocumentWindowOrder> windowOrder_;
     std::shared_ptr<ORPMIDIRouting> midiRouting_;
+    // After the documents: it goes first, letting go of the front window's editor and drum list.
+    std::unique_ptr<Inspector> inspector_;
     PreferencesWindow* preferences_ = nullptr;
-    DrumListPanel* drumListPanel_ = nullptr;
     bool terminating_ = false;
     QStringList lastOpenDocuments_;
 };

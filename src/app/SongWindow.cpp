@@ -1,6 +1,7 @@
 #include "app/SongWindow.h"
 
 #include "app/AppController.h"
+#include "app/Inspector.h"
 #include "app/UiProbe.h"
 #include "editor/OXWindowFrame.h"
 #include "editor/SongOverview.h"
@@ -116,6 +117,10 @@ void SongWindow::refreshMenus()
 
 SongWindow::~SongWindow()
 {
+    // The floating panels hold this window's editor and drum list: they let go before those go.
+    if (auto* inspector = Inspector::shared()) {
+        inspector->windowWillClose(this);
+    }
     NotificationCenter::defaultCenter().removeObserver(this);
     kitWatch_.reset();
     midiTransport_.reset();

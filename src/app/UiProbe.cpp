@@ -253,7 +253,7 @@ nlohmann::json UiProbe::describe() const
         if (qobject_cast<QDialog*>(window) && kind != QLatin1String("preferences")) {
             dialogs.push_back(describeDialog(window));
         } else if (kind == QLatin1String("panel")) {
-            nlohmann::json panel { { "kind", text(window->property("panelKind").toString()) },
+            nlohmann::json panel { { "id", windowId(window) }, { "kind", text(window->property("panelKind").toString()) },
                 { "frame", screenRect(window) }, { "visible", window->isVisible() } };
             if (const auto* inspector = qobject_cast<const widgets::OXInspectorPanel*>(window)) {
                 // The frame as the snap measures it (window-manager decorations included), and the snap.

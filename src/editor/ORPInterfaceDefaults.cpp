@@ -7,8 +7,6 @@ void ORPInterfaceDefaults::registerDefaults(rp::UserDefaults& defaults)
     defaults.registerDefaults({
         { kPatternsPerRowKey, int64_t { -1 } },
         { kSectionBeginsNewRowKey, false },
-        { kDefaultVelocityKey, 1.0 },
-        { kRecordEnabledKey, false },
     });
 }
 

@@ -12,11 +12,10 @@ class ORPInterfaceDefaults {
 public:
     static constexpr const char* kPatternsPerRowKey = "RPPatternsPerRow";
     static constexpr const char* kSectionBeginsNewRowKey = "RPSectionBeginsNewRow";
-    static constexpr const char* kDefaultVelocityKey = "RPDefaultVelocity";
-    static constexpr const char* kRecordEnabledKey = "RPRecordEnabled";
-    // RPLoopPlayback is registered by the player, which reads it while it plays.
+    // The playing options (RPDefaultVelocity, RPLoopPlayback, RPRecordEnabled) belong to the
+    // transport inspector, which registers them.
 
-    // RPPatternsPerRow -1, RPSectionBeginsNewRow false, RPDefaultVelocity 1.0, RPRecordEnabled false.
+    // RPPatternsPerRow -1, RPSectionBeginsNewRow false.
     static void registerDefaults(rp::UserDefaults& defaults);
 };
 

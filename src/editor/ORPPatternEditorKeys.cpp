@@ -2,6 +2,7 @@
 // the song from keys and MIDI notes.
 
 #include "editor/ORPDrumPicker.h"
+#include "editor/ORPInspectorController.h"
 #include "editor/ORPInterfaceDefaults.h"
 #include "editor/ORPPatternEditor.h"
 #include "foundation/UndoManager.h"
@@ -49,7 +50,7 @@ bool ORPPatternEditor::recordEnabled() const
 {
     if (recordEnabled_)
         return recordEnabled_();
-    return defaults_.boolForKey(ORPInterfaceDefaults::kRecordEnabledKey);
+    return defaults_.boolForKey(ORPInspectorController::kRecordEnabledKey);
 }
 
 // --- Keys ---

@@ -2,6 +2,7 @@
 // and the model's notifications.
 
 #include "editor/ORPDrumPicker.h"
+#include "editor/ORPInspectorController.h"
 #include "editor/ORPInterfaceDefaults.h"
 #include "editor/ORPPatternEditor.h"
 #include "foundation/Logger.h"
@@ -44,12 +45,19 @@ ORPPatternEditor::ORPPatternEditor(ORPPatternEditorView& view, rp::UserDefaults&
     , defaults_(defaults)
 {
     if (!defaults_.objectForKey(ORPInterfaceDefaults::kPatternsPerRowKey)
-        || !defaults_.objectForKey(ORPInterfaceDefaults::kSectionBeginsNewRowKey)
-        || !defaults_.objectForKey(ORPInterfaceDefaults::kDefaultVelocityKey))
+        || !defaults_.objectForKey(ORPInterfaceDefaults::kSectionBeginsNewRowKey))
         ORPInterfaceDefaults::registerDefaults(defaults_);
+    // The velocity and record options are the inspector's; an editor without one still reads them.
+    if (!defaults_.objectForKey(ORPInspectorController::kDefaultVelocityKey))
+        ORPInspectorController::registerDefaults(defaults_);
     defaultVelocity_ = [this] {
-        return static_cast<float>(defaults_.doubleForKey(ORPInterfaceDefaults::kDefaultVelocityKey));
+        return static_cast<float>(defaults_.doubleForKey(ORPInspectorController::kDefaultVelocityKey));
     };
+    rp::NotificationCenter::defaultCenter().addObserver(
+        this, ORPMonoPlaybackChangedNotification, nullptr, [this](const rp::Notification& note) {
+            if (const bool* mono = std::any_cast<bool>(&note.userInfo); mono && player_)
+                player_->setMonophonic(*mono);
+        });
     for (const char* key : { ORPInterfaceDefaults::kPatternsPerRowKey, ORPInterfaceDefaults::kSectionBeginsNewRowKey })
         defaults_.addObserverForKey(this, key, [this](const std::string&) { adjustLayout(); });
 }
@@ -62,6 +70,7 @@ ORPPatternEditor::~ORPPatternEditor()
         dragUndo_->endUndoGrouping();
     eventMenu_.finish();
     defaults_.removeKeyObservers(this);
+    rp::NotificationCenter::defaultCenter().removeObserver(this, ORPMonoPlaybackChangedNotification, nullptr);
     stopObservingModel();
     rp::NotificationQueue::defaultQueue().dequeueNotificationsMatching(
         { ORPPatternEditorPatternSelectionChangedNotification, static_cast<const ORPPlayerEditor*>(this), {} },

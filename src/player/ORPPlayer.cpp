@@ -58,7 +58,6 @@ void ORPPlayer::registerDefaults()
         { RPAllowFinalSoundDecayKey, true },
         { RPMuteAudioWhenActiveMIDIKey, false },
         { RPSendVerboseMIDIControlKey, true },
-        { RPLoopPlaybackKey, false },
         { RPLastExportAudioFileTypeKey, static_cast<int64_t>(kAudioFileAIFFType) },
         { RPLastExportFormatEncodingKey, static_cast<int64_t>(kAudioFormatLinearPCM) },
         { RPLastExportSampleRateKey, 44100.0 },

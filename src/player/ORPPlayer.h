@@ -28,6 +28,7 @@ class Prompt;
 inline constexpr const char* RPAllowFinalSoundDecayKey = "RPAllowFinalSoundDecay";
 inline constexpr const char* RPMuteAudioWhenActiveMIDIKey = "RPMuteAudioWhenActiveMIDI";
 inline constexpr const char* RPSendVerboseMIDIControlKey = "RPSendVerboseMIDIControl";
+// Registered (false) by the transport inspector, which owns the option; read false when unregistered.
 inline constexpr const char* RPLoopPlaybackKey = "RPLoopPlayback";
 inline constexpr const char* RPLastExportAudioFileTypeKey = "RPLastExportAudioFileType";
 inline constexpr const char* RPLastExportFormatEncodingKey = "RPLastExportFormatEncoding";

@@ -12,11 +12,9 @@ TEST(ORPInterfaceDefaults, RegisteredDefaultsNeverOverrideTheUsersChoice)
     ORPInterfaceDefaults::registerDefaults(defaults.store());
     EXPECT_EQ(defaults.store().integerForKey("RPPatternsPerRow"), 4);
     EXPECT_FALSE(defaults.store().boolForKey("RPSectionBeginsNewRow"));
-    EXPECT_DOUBLE_EQ(defaults.store().doubleForKey("RPDefaultVelocity"), 1.0);
-    EXPECT_FALSE(defaults.store().boolForKey("RPRecordEnabled"));
     defaults.store().removeObjectForKey("RPPatternsPerRow");
     EXPECT_EQ(defaults.store().integerForKey("RPPatternsPerRow"), -1);
-    EXPECT_FALSE(defaults.store().hasStoredValue("RPDefaultVelocity"));
+    EXPECT_FALSE(defaults.store().hasStoredValue("RPSectionBeginsNewRow"));
 }
 
 TEST(ORPInterfaceDefaults, PreferredFontFallsBackInOrderThenToTheSystemFontAt11)

@@ -1,6 +1,7 @@
 // MIDI notes into the song: which packets choose and record a drum, and recording from a MIDI
 // thread while the player plays.
 
+#include "editor/ORPInspectorController.h"
 #include "editor/ORPMIDINoteRecorder.h"
 #include "editor/PatternEditorTestSupport.h"
 #include "editor/MIDITestDocuments.h"
@@ -72,7 +73,7 @@ TEST_F(NoteRecorder, WithRecordingOnNotesStepIntoTheSongOfTheirDocumentOnly)
 {
     setBars(2);
     editPlaylist();
-    defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
+    defaults.store().setBool(true, ORPInspectorController::kRecordEnabledKey);
     ORPMIDINoteRecorder recorder(song.document.get(), editor);
     int otherDocument = 0;
     for (const void* document : { static_cast<const void*>(song.document.get()), static_cast<const void*>(&otherDocument) }) {
@@ -104,7 +105,7 @@ TEST_F(NoteRecorder, NotesFromAJackClientStepIntoTheSong)
     KWMIDIManager::setSharedInstance(manager);
     kickHard->setMidiChannel(0);
 
-    defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
+    defaults.store().setBool(true, ORPInspectorController::kRecordEnabledKey);
     defaults.store().setInteger(
         rp::midiStableUniqueID("jack", rp::MIDIBackend::Kind::Source, "rpseq:out"), ORPMIDIRouting::kSourceIDKey);
     auto document = rp::editor::SongDocument::makeUntitled(std::make_shared<ScriptedReconcilePanel>());
@@ -145,7 +146,7 @@ TEST_F(NoteRecorderThreads, MIDINotesAreRecordedWhileThePlayerPlays)
     const uint32_t source = midi.plug(rp::MIDIBackend::Kind::Source, "Pads", "Out", 4711);
     midi.settle();
     defaults.store().setInteger(4711, ORPMIDIRouting::kSourceIDKey);
-    defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
+    defaults.store().setBool(true, ORPInspectorController::kRecordEnabledKey);
     defaults.store().setBool(true, RPLoopPlaybackKey);
     ORPUserDefaults::setDefaults(&defaults.store());
 

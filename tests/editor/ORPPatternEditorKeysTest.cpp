@@ -1,6 +1,7 @@
 // The pattern editor's keyboard: moving the insertion point, extending the selection, drum keys,
 // step entry and recording, with and without a running player.
 
+#include "editor/ORPInspectorController.h"
 #include "editor/PatternEditorTestSupport.h"
 
 #include "foundation/RunLoop.h"
@@ -169,7 +170,7 @@ TEST_F(Keys, DrumKeysOnlyChooseAndPlayUntilRecordingIsOn)
     EXPECT_TRUE(type("k"));
     EXPECT_TRUE(places(0).empty());
     // Recording on: Option still only cycles; a provider (the transport's switch) overrides the default.
-    defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
+    defaults.store().setBool(true, ORPInspectorController::kRecordEnabledKey);
     EXPECT_TRUE(type("h", { .option = true }));
     EXPECT_TRUE(places(0).empty());
     bool record = false;
@@ -187,7 +188,7 @@ TEST_F(Keys, StepEntryAddsAtTheInsertionPointAdvancesAndUndoesOneHitAtATime)
     setBars(2);
     editPlaylist();
     editor->setDefaultVelocityProvider([] { return 0.6f; });
-    defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
+    defaults.store().setBool(true, ORPInspectorController::kRecordEnabledKey);
     editor->moveInsertionPointToPlace(0.75f, bar(0));
     for (const char* key : { "k", "s", "k" })
         EXPECT_TRUE(type(key));
@@ -215,7 +216,7 @@ TEST_F(Keys, RecordingPastTheLastBarIsIgnoredAndASelectionGivesThePlace)
 {
     setBars(2);
     editPlaylist();
-    defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
+    defaults.store().setBool(true, ORPInspectorController::kRecordEnabledKey);
     editor->moveInsertionPointToPlace(0.875f, bar(1));
     EXPECT_TRUE(type("k"));
     EXPECT_FLOAT_EQ(editor->insertionPointPlace(), 1.0f);
@@ -342,7 +343,7 @@ TEST_F(Playing, LiveHitsLandOnTheDivisionBeingPlayedWithoutDisturbingTheRun)
 {
     ASSERT_TRUE(player);
     defaults.store().setBool(true, RPLoopPlaybackKey);
-    defaults.store().setBool(true, ORPInterfaceDefaults::kRecordEnabledKey);
+    defaults.store().setBool(true, ORPInspectorController::kRecordEnabledKey);
     shortBars(2, 3.2f); // 0.4 s a division
     editor->setSelected(bar(0), true, 0.0f, 1.0f);
     ASSERT_TRUE(editor->startPlayingOnce(false));
