@@ -4,12 +4,15 @@
 //   rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW
 //                                          the drum renamed in a copy of the kit and in the song's
 //                                          events: a song whose kit names that drum differently
+//   lengthen SONG OUT MINUTES              SONG with its playlist repeated until it lasts MINUTES
 
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSection.h"
+#include "model/ORPSectionMarker.h"
 #include "model/ORPSong.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -75,6 +78,35 @@ int renameDrumInSong(const std::string& songPath, const std::string& kitPath, co
     return song->writeToFile(outSong, &error) ? 0 : 1;
 }
 
+// A song long enough that exporting it takes a while: its playlist appended to itself again and again.
+int lengthen(const std::string& songPath, const std::string& out, const std::string& minutesText)
+{
+    const double minutes = std::atof(minutesText.c_str());
+    rp::Error error;
+    auto song = ORPSong::songFromURL(songPath, &error);
+    if (!song || minutes <= 0) {
+        std::fprintf(stderr, "cannot read %s: %s\n", songPath.c_str(), error.description.c_str());
+        return 1;
+    }
+    const std::vector<ORPSectionMarkerPtr> once = song->sectionMarkerList();
+    if (once.empty() || song->totalDuration() <= 0) {
+        std::fprintf(stderr, "%s has nothing to repeat\n", songPath.c_str());
+        return 1;
+    }
+    for (int round = 0; song->totalDuration() < minutes * 60; ++round) {
+        if (round == 100000) {
+            std::fprintf(stderr, "the song does not grow\n");
+            return 1;
+        }
+        std::vector<ORPSectionMarkerPtr> copies;
+        for (const auto& marker : once) {
+            copies.push_back(marker->copy());
+        }
+        song->insertSectionMarkers(copies, song->sectionMarkerList().size());
+    }
+    return song->writeToFile(out, &error) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -84,6 +116,9 @@ int main(int argc, char** argv)
     if (command == "rename-drum" && argc == 7) {
         return renameDrum(argv[2], argv[3], argv[4], argv[5], argv[6]);
     }
+    if (command == "lengthen" && argc == 5) {
+        return lengthen(argv[2], argv[3], argv[4]);
+    }
     if (command == "repoint" && argc == 5) {
         return repoint(argv[2], argv[3], argv[4]);
     }
@@ -91,6 +126,6 @@ int main(int argc, char** argv)
         return renameDrumInSong(argv[2], argv[3], argv[4], argv[5], argv[6], argv[7], argv[8]);
     }
     std::fprintf(stderr, "usage: rp-e2e-fixtures rename-drum KIT OUT TYPE VARIANT NEW | repoint SONG KIT OUT"
-                         " | rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW\n");
+                         " | rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW | lengthen SONG OUT MINUTES\n");
     return 2;
 }
