@@ -53,6 +53,30 @@ std::vector<WritableEncoding> candidateEncodings(FourCharCode type)
         { "Opus", "opus", encoding(kAudioFormatOpus, 0, 0) },
         { "MPEG Layer 3", "mp3", encoding(kAudioFormatMPEGLayer3, 0, 0) },
     };
+    // The codecs that have a container of their own are offered only there: libsndfile accepts
+    // some of their numbers for other containers but would write plain samples.
+    std::erase_if(all, [type](const WritableEncoding& e) {
+        switch (e.description.mFormatID) {
+        case kAudioFormatFLAC:
+            return type != kAudioFileFLACType;
+        case kAudioFormatMPEGLayer3:
+            return type != kAudioFileMP3Type;
+        case kAudioFormatVorbis:
+        case kAudioFormatOpus:
+            return type != kAudioFileOggType;
+        case kAudioFormatAppleLossless:
+            return type != kAudioFileCAFType;
+        default:
+            // A FLAC file holds FLAC only.
+            return type == kAudioFileFLACType;
+        }
+    });
+    if (type == kAudioFileAIFCType) {
+        // libsndfile writes 8-bit samples as a plain AIFF file.
+        std::erase_if(all, [](const WritableEncoding& e) {
+            return e.description.mFormatID == kAudioFormatLinearPCM && e.description.mBitsPerChannel == 8;
+        });
+    }
     if (type == kAudioFileAIFFType) {
         // A plain AIFF file holds integers only; everything else makes an AIFF-C file.
         std::erase_if(all, [](const WritableEncoding& e) {

@@ -32,19 +32,20 @@ size_t typeIndex(const OASoundExporter& exporter, FourCharCode type)
         if (items[i].type == type)
             return i;
     }
-    ADD_FAILURE() << "no type " << rp::fourCharCodeString(type);
+    ADD_FAILURE() << "no type " << fourCharCodeString(type);
     return 0;
 }
 
 // Every encoding the list offers is one libsndfile really writes: a short file of each is made and
-// read back with the type and rate asked for.
+// read back with the type, rate and format asked for (libsndfile accepts some codec numbers for
+// containers it then fills with plain samples).
 TEST(WritableAudioFormats, EveryListedEncodingWritesAFileOfItsType)
 {
     rp::test::TempDir dir;
     ASSERT_NE(rp::writableAudioFileType(kAudioFileWAVEType), nullptr);
     EXPECT_EQ(rp::writableAudioFileType(kAudioFileSoundDesigner2Type), nullptr);
     for (const auto& type : rp::writableAudioFileTypes()) {
-        for (const auto& encoding : rp::encodingsForFileType(type.type, 22050, 2)) {
+        for (const auto& encoding : rp::encodingsForFileType(type.type, 48000, 2)) {
             SCOPED_TRACE(type.name + " / " + encoding.name);
             const auto path = dir / ("x." + rp::extensionsForFileType(type.type).at(0));
             int status = 0;
@@ -61,7 +62,7 @@ TEST(WritableAudioFormats, EveryListedEncodingWritesAFileOfItsType)
             auto reader = rp::SoundFileReader::open(path, &status);
             ASSERT_NE(reader, nullptr) << status;
             EXPECT_EQ(reader->fileType(), type.type);
-            EXPECT_EQ(reader->dataFormat().mSampleRate, 22050);
+            EXPECT_EQ(reader->dataFormat().mSampleRate, 48000);
             EXPECT_EQ(reader->dataFormat().mFormatID, encoding.description.mFormatID);
         }
     }
