@@ -134,7 +134,8 @@ int runExport(const std::vector<std::string>&)
         request.path = (folder / name).string();
         const auto start = Clock::now();
         player->exportPatternInstances(
-            bars, mode, kit, std::string("Bench"), std::nullopt, "Bench", request, prompt, progress);
+            bars, mode, kit, std::string("Bench"), std::nullopt, "Bench",
+            [&request](const ORPExportSetup&) { return std::optional(request); }, prompt, progress);
         loop.runUntil([&] { return !player->isExporting(); }, 600);
         return std::chrono::duration<double>(Clock::now() - start).count();
     };

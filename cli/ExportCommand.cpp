@@ -6,6 +6,7 @@
 #include "SongPlayerEditor.h"
 #include "TerminalProgress.h"
 #include "audio/SoundFile.h"
+#include "audio/WritableAudioFormats.h"
 #include "foundation/Prompt.h"
 #include "foundation/RunLoop.h"
 #include "kit/ORPDrumKit.h"
@@ -39,94 +40,77 @@ std::string lowercase(std::string text)
     return text;
 }
 
-// The container types a file can be written as, in the order an extension is looked up.
-const std::vector<FourCharCode>& writableFileTypes()
-{
-    static const std::vector<FourCharCode> types = { kAudioFileAIFFType, kAudioFileAIFCType,
-        kAudioFileWAVEType, kAudioFileNextType, kAudioFileCAFType, kAudioFileFLACType, kAudioFileWave64Type,
-        kAudioFileRF64Type, kAudioFileOggType, kAudioFileMP3Type, kAudioFileSoundDesigner2Type };
-    return types;
-}
-
 // A four-character type code (WAVE, AIFF, caff ...) or an extension (wav, aif, .flac ...).
 std::optional<FourCharCode> fileTypeFromText(const std::string& text)
 {
-    for (const FourCharCode type : writableFileTypes()) {
-        if (fourCharCodeString(type) == text)
-            return type;
+    for (const auto& entry : writableAudioFileTypes()) {
+        if (fourCharCodeString(entry.type) == text)
+            return entry.type;
     }
     std::string extension = lowercase(text);
     if (!extension.empty() && extension.front() == '.')
         extension.erase(0, 1);
-    for (const FourCharCode type : writableFileTypes()) {
-        const auto extensions = extensionsForFileType(type);
+    for (const auto& entry : writableAudioFileTypes()) {
+        const auto extensions = extensionsForFileType(entry.type);
         if (std::find(extensions.begin(), extensions.end(), extension) != extensions.end())
-            return type;
+            return entry.type;
     }
     return std::nullopt;
 }
 
-struct Encoding {
-    FourCharCode formatID;
-    bool isFloat = false;
-};
-
-std::optional<Encoding> encodingFromText(const std::string& text)
+// The short name of an encoding as typed, with the older spellings still accepted.
+std::string encodingKey(const std::string& text)
 {
-    static const std::map<std::string, Encoding> names = {
-        { "lpcm", { kAudioFormatLinearPCM } },
-        { "pcm", { kAudioFormatLinearPCM } },
-        { "float", { kAudioFormatLinearPCM, true } },
-        { "ulaw", { kAudioFormatULaw } },
-        { "alaw", { kAudioFormatALaw } },
-        { "ima4", { kAudioFormatAppleIMA4 } },
-        { "flac", { kAudioFormatFLAC } },
-        { "alac", { kAudioFormatAppleLossless } },
-        { "agsm", { kAudioFormatGSM610 } },
-        { "vorb", { kAudioFormatVorbis } },
-        { "vorbis", { kAudioFormatVorbis } },
-        { "opus", { kAudioFormatOpus } },
-        { ".mp3", { kAudioFormatMPEGLayer3 } },
-        { "mp3", { kAudioFormatMPEGLayer3 } },
-    };
-    auto found = names.find(lowercase(text));
-    if (found == names.end())
-        return std::nullopt;
-    return found->second;
+    static const std::map<std::string, std::string> aliases
+        = { { "pcm", "lpcm" }, { "vorb", "vorbis" }, { ".mp3", "mp3" }, { "agsm", "gsm" } };
+    const std::string key = lowercase(text);
+    const auto found = aliases.find(key);
+    return found == aliases.end() ? key : found->second;
 }
 
-// The encoding a type is usually written with, for when the remembered one does not fit it.
-Encoding naturalEncoding(FourCharCode type)
+// The source bit depth a lossless codec carries in its flags (1 = 16, 2 = 20, 3 = 24, 4 = 32).
+uint32_t bitsOf(const AudioStreamBasicDescription& d)
 {
-    if (type == kAudioFileFLACType)
-        return { kAudioFormatFLAC };
-    if (type == kAudioFileOggType)
-        return { kAudioFormatVorbis };
-    if (type == kAudioFileMP3Type)
-        return { kAudioFormatMPEGLayer3 };
-    return { kAudioFormatLinearPCM };
+    if (d.mFormatID == kAudioFormatFLAC || d.mFormatID == kAudioFormatAppleLossless) {
+        static constexpr uint32_t bits[] = { 0, 16, 20, 24, 32 };
+        return d.mFormatFlags < 5 ? bits[d.mFormatFlags] : 0;
+    }
+    return d.mBitsPerChannel;
 }
 
-AudioStreamBasicDescription describe(const Encoding& encoding, double rate, uint32_t channels, uint32_t bits)
+// The encoding of `type` named `key` (any when empty) with `bits` (the first of the key when no
+// encoding of it has those bits); none when the type has no such encoding.
+std::optional<AudioStreamBasicDescription> chooseEncoding(
+    FourCharCode type, const std::string& key, uint32_t bits, double rate, uint32_t channels)
 {
-    AudioStreamBasicDescription description;
-    if (encoding.formatID == kAudioFormatLinearPCM && !encoding.isFloat) {
-        return AudioStreamBasicDescription::bigEndianInteger(rate, channels, bits);
+    const auto encodings = encodingsForFileType(type, rate, channels);
+    const WritableEncoding* firstOfKey = nullptr;
+    for (const auto& encoding : encodings) {
+        if (!key.empty() && encoding.key != key)
+            continue;
+        if (!firstOfKey)
+            firstOfKey = &encoding;
+        if (bitsOf(encoding.description) == bits)
+            return encoding.description;
     }
-    description.mSampleRate = rate;
-    description.mFormatID = encoding.formatID;
-    description.mChannelsPerFrame = channels;
-    if (encoding.isFloat) {
-        description.mBitsPerChannel = bits == 64 ? 64 : 32;
-        description.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-        description.mBytesPerFrame = description.mBitsPerChannel / 8 * channels;
-        description.mBytesPerPacket = description.mBytesPerFrame;
-        description.mFramesPerPacket = 1;
-    } else if (encoding.formatID == kAudioFormatFLAC || encoding.formatID == kAudioFormatAppleLossless) {
-        // The lossless codecs carry the source bit depth in their flags: 1 = 16, 2 = 20, 3 = 24, 4 = 32.
-        description.mFormatFlags = bits >= 32 ? 4 : bits >= 24 ? 3 : bits >= 20 ? 2 : 1;
+    if (firstOfKey)
+        return firstOfKey->description;
+    return std::nullopt;
+}
+
+std::string encodingKeys()
+{
+    std::vector<std::string> keys;
+    for (const auto& entry : writableAudioFileTypes()) {
+        for (const auto& encoding : entry.encodings) {
+            if (std::find(keys.begin(), keys.end(), encoding.key) == keys.end())
+                keys.push_back(encoding.key);
+        }
     }
-    return description;
+    std::string text;
+    for (const auto& key : keys)
+        text += (text.empty() ? "" : ", ") + key;
+    return text;
 }
 
 // The progress of the export, as a bar on a terminal and as plain lines elsewhere.
@@ -205,32 +189,41 @@ int runExport(const ExportOptions& options)
             : options.type;
         const auto type = fileTypeFromText(typeText);
         if (!type) {
-            std::cerr << "rattlepan-cli: no audio file type for \"" << typeText
-                      << "\": give --type (WAVE, AIFF, AIFC, NeXT, caff, flac, W64f, OggS or an extension)\n";
+            std::cerr << "rattlepan-cli: no audio file type for \"" << typeText << "\": give --type (";
+            for (const auto& entry : writableAudioFileTypes())
+                std::cerr << fourCharCodeString(entry.type) << ", ";
+            std::cerr << "or an extension)\n";
             return 1;
         }
         request.fileType = *type;
         const AudioStreamBasicDescription& remembered = request.streamDescription;
         const double rate = options.rate > 0 ? options.rate : remembered.mSampleRate;
         const uint32_t channels = remembered.mChannelsPerFrame;
-        const uint32_t bits = options.bits > 0 ? options.bits : remembered.mBitsPerChannel;
-        Encoding encoding { remembered.mFormatID, (remembered.mFormatFlags & kAudioFormatFlagIsFloat) != 0 };
+        const uint32_t bits = options.bits > 0 ? options.bits : bitsOf(remembered);
+        std::optional<AudioStreamBasicDescription> chosen;
         if (!options.encoding.empty()) {
-            const auto chosen = encodingFromText(options.encoding);
+            chosen = chooseEncoding(*type, encodingKey(options.encoding), bits, rate, channels);
             if (!chosen) {
-                std::cerr << "rattlepan-cli: unknown encoding \"" << options.encoding
-                          << "\" (lpcm, float, ulaw, alaw, ima4, flac, alac, vorbis, opus, mp3)\n";
+                std::cerr << "rattlepan-cli: a " << fourCharCodeString(*type) << " file cannot hold \""
+                          << options.encoding << "\" audio (encodings: " << encodingKeys() << ")\n";
                 return 1;
             }
-            encoding = *chosen;
+        } else {
+            // The remembered encoding when the type has it, else the type's own at those bits.
+            const bool rememberedFloat = (remembered.mFormatFlags & kAudioFormatFlagIsFloat) != 0;
+            const std::string rememberedKey = remembered.mFormatID != kAudioFormatLinearPCM ? std::string()
+                : rememberedFloat                                                             ? "float"
+                                                                                              : "lpcm";
+            if (!rememberedKey.empty())
+                chosen = chooseEncoding(*type, rememberedKey, bits, rate, channels);
+            if (!chosen)
+                chosen = chooseEncoding(*type, {}, bits, rate, channels);
         }
-        AudioStreamBasicDescription description = describe(encoding, rate, channels, bits);
-        if (!sndfileFormatForDescription(*type, description) && options.encoding.empty())
-            description = describe(naturalEncoding(*type), rate, channels, bits);
-        if (!sndfileFormatForDescription(*type, description)) {
+        AudioStreamBasicDescription description = chosen ? *chosen : AudioStreamBasicDescription {};
+        if (!chosen || !sndfileFormatForDescription(*type, description)) {
             std::cerr << "rattlepan-cli: a " << fourCharCodeString(*type) << " file cannot hold "
-                      << fourCharCodeString(description.mFormatID) << " audio of "
-                      << description.mBitsPerChannel << " bits at " << rate << " Hz\n";
+                      << fourCharCodeString(description.mFormatID) << " audio of " << bits << " bits at "
+                      << rate << " Hz\n";
             return 1;
         }
         request.streamDescription = description;
@@ -269,7 +262,8 @@ int runExport(const ExportOptions& options)
     StandardErrorPrompt prompt;
     rp::cli::InterruptFlag interrupt;
     player->exportPatternInstances(
-        toExport, mode, loaded.kit, title, notes, fileName, request, prompt, progress);
+        toExport, mode, loaded.kit, title, notes, fileName,
+        [&request](const ORPExportSetup&) { return std::optional(request); }, prompt, progress);
     if (!player->isExporting() && !progress->finished()) {
         std::cerr << "rattlepan-cli: nothing was exported\n";
         return 1;
@@ -319,7 +313,7 @@ const rp::cli::CommandRegistration registration("export",
         app.add_option(
             "--type", options->type, "File type code (WAVE, AIFF, caff ...) or extension (wav, aif ...)");
         app.add_option(
-            "--encoding", options->encoding, "Encoding: lpcm, float, ulaw, alaw, flac, vorbis ...");
+            "--encoding", options->encoding, "Encoding: lpcm, float, ulaw, alaw, ima4, gsm, flac, alac, vorbis, opus, mp3");
         app.add_option("--rate", options->rate, "Sample rate in Hz")->check(CLI::Range(1000.0, 768000.0));
         app.add_option("--bits", options->bits, "Bits per sample")
             ->check(CLI::IsMember({ 8, 16, 20, 24, 32, 64 }));

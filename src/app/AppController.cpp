@@ -6,6 +6,7 @@
 #include "widgets/DrumPickerView.h"
 #include "app/PreferencesWindow.h"
 #include "app/ReconcileDialog.h"
+#include "app/SongExport.h"
 #include "app/SongWindow.h"
 #include "app/UiProbe.h"
 #include "editor/ORPAppLaunch.h"
@@ -286,6 +287,22 @@ void AppController::installMenus(QMainWindow* window)
     add(file, "Revert to Saved", "revertDocumentToSaved:", QKeySequence(),
         [this, songWindow] { documents_->revertDocumentToSaved(songWindow); });
     file->addSeparator();
+    // The export menus: one item per mode, the mode as the item's tag.
+    auto exportMenu = [&add, file](const char* title, const char* actionName, auto perform) {
+        QMenu* menu = file->addMenu(qt(localized(title)));
+        menu->menuAction()->setProperty("actionName", QByteArray(actionName) + "Menu");
+        const auto& titles = exportMenuItemTitles();
+        for (size_t mode = 0; mode < titles.size(); ++mode) {
+            QAction* item = add(menu, titles[mode], actionName, QKeySequence(), [perform, mode] { perform(static_cast<unsigned>(mode)); });
+            item->setProperty("tag", static_cast<int>(mode));
+        }
+        return menu;
+    };
+    exportMenu("Export Song", "exportSongAudio:", [songWindow](unsigned mode) { songWindow->exportSongAudio(mode); });
+    // The selection's: the editor's selected bars when it has the focus, else the tables' selection.
+    exportMenu("Export Selection", "exportSelectionAudio:",
+        [songWindow](unsigned mode) { songWindow->performExportSelection(mode); });
+    file->addSeparator();
     add(file, "Preferences...", "showPreferencesAction:", QKeySequence(QStringLiteral("Ctrl+,")), [this] { showPreferences(); });
     file->addSeparator();
     add(file, "Quit Rattlepan", "terminate:", QKeySequence(QStringLiteral("Ctrl+Q")), [this] { terminate(); });
@@ -410,7 +427,11 @@ void AppController::refreshMenus(QMainWindow* window)
     }
     for (QAction* action : window->findChildren<QAction*>()) {
         const QByteArray name = action->property("actionName").toByteArray();
-        if (name == "undo:") {
+        if (name == "exportSongAudio:" || name == "exportSongAudio:Menu") {
+            action->setEnabled(songWindow->canExportSong());
+        } else if (name == "exportSelectionAudio:" || name == "exportSelectionAudio:Menu") {
+            action->setEnabled(songWindow->canExportSelection());
+        } else if (name == "undo:") {
             action->setText(qt(undo.undoMenuItemTitle()));
             action->setEnabled(undo.canUndo());
         } else if (name == "redo:") {

@@ -1,4 +1,5 @@
 #include "app/PatternEditorHost.h"
+#include "app/SongExport.h"
 
 #include "app/QtPrompt.h"
 #include "app/VelocityPopUp.h"
@@ -243,6 +244,25 @@ void PatternEditorHost::showEditContextMenu(ORPPoint point)
     if (editor_->hasSelection()) {
         menu.addSeparator();
         addCommand("Play", "playOnceAction:");
+        if (exportSelection_) {
+            // Copies of the Export Selection menu's items, for the selected bars.
+            menu.addSeparator();
+            QMenu* exportMenu = menu.addMenu(QString::fromStdString(localized("Export")));
+            const auto& titles = exportMenuItemTitles();
+            for (size_t mode = 0; mode < titles.size(); ++mode) {
+                QAction* item = exportMenu->addAction(QString::fromStdString(localized(titles[mode])));
+                item->setProperty("actionName", "exportSelectionAudio:");
+                item->setProperty("tag", static_cast<int>(mode));
+                // Queued: the export's panel must not open inside the context menu's own loop.
+                connect(item, &QAction::triggered, this, [this, mode] {
+                    QMetaObject::invokeMethod(this, [this, mode] {
+                        if (exportSelection_) {
+                            exportSelection_(static_cast<unsigned>(mode));
+                        }
+                    }, Qt::QueuedConnection);
+                });
+            }
+        }
     }
     menu.exec(view_->viewport()->mapToGlobal(view_->viewportPointFromCanvas(point).toPoint()));
 }

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace rp::widgets {
@@ -35,6 +36,8 @@ public:
     static bool isCommand(const std::string& actionName);
     void perform(const std::string& actionName);
     widgets::PatternEditorView* view() const { return view_; }
+    // What the context menu's Export items do with the selected bars (the mode as argument).
+    void setExportSelection(std::function<void(unsigned)> exportSelection) { exportSelection_ = std::move(exportSelection); }
 
     // --- ORPPatternEditorView ---
     ORPRect visibleRect() const override;
@@ -73,6 +76,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    std::function<void(unsigned)> exportSelection_;
     // Drag and drop of bars onto the canvas; true when the event was one.
     bool handleDrop(QEvent* event);
     QPixmap barDragPixmap(const ORPBarDragImage& image) const;

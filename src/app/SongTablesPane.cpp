@@ -1,4 +1,5 @@
 #include "app/SongTablesPane.h"
+#include "app/SongExport.h"
 
 #include "app/UiProbe.h"
 #include "editor/SongDocument.h"
@@ -245,9 +246,22 @@ void SongTablesPane::tableViewBuildContextMenu(OXTableView* table, QMenu* menu)
     for (size_t i = 0; i < items.size(); ++i) {
         const auto& item = items[i];
         if (item.action == Action::ExportSubmenu) {
-            // The application has no audio export yet: the submenu and its separator stay out.
-            if (!menu->actions().isEmpty() && menu->actions().last()->isSeparator())
-                menu->removeAction(menu->actions().last());
+            // Copies of the Export Selection menu's items.
+            QMenu* exportMenu = menu->addMenu(qt(item.title));
+            const auto& titles = exportMenuItemTitles();
+            for (size_t mode = 0; mode < titles.size(); ++mode) {
+                QAction* action = exportMenu->addAction(qt(localized(titles[mode])));
+                action->setProperty("actionName", "exportSelectionAudio:");
+                action->setProperty("tag", static_cast<int>(mode));
+                action->setEnabled(static_cast<bool>(exportSelection_));
+                // Queued: the export's panel must not open inside the context menu's own loop.
+                connect(action, &QAction::triggered, this, [this, mode] {
+                    QMetaObject::invokeMethod(this, [this, mode] {
+                        if (exportSelection_)
+                            exportSelection_(static_cast<unsigned>(mode));
+                    }, Qt::QueuedConnection);
+                });
+            }
             continue;
         }
         if (item.action == Action::Separator) {

@@ -7,6 +7,7 @@
 #endif
 
 #include <QSplitter>
+#include <functional>
 #include <memory>
 
 class QPushButton;
@@ -23,6 +24,8 @@ namespace rp::app {
 class SongTablesPane final : public QSplitter, public OXTableViewDelegate, public editor::SongTablesView {
     Q_OBJECT
 public:
+    // What the context menu's Export items do with the tables' selection (the mode as argument).
+    void setExportSelection(std::function<void(unsigned)> exportSelection) { exportSelection_ = std::move(exportSelection); }
     SongTablesPane(std::shared_ptr<editor::SongDocument> document, editor::SongTablesHooks hooks,
         QWidget* parent = nullptr);
     ~SongTablesPane() override;
@@ -64,6 +67,7 @@ public:
     void beep() override;
 
 private:
+    std::function<void(unsigned)> exportSelection_;
     OXTableView* viewOf(editor::SongTable table) const;
     SongTableModel* modelOf(editor::SongTable table) const;
     editor::SongTable tableOf(const OXTableView* view) const;

@@ -12,6 +12,7 @@
 #include "model/ORPSection.h"
 #include "model/ORPSectionMarker.h"
 #include "app/PatternEditorHost.h"
+#include "app/SongExport.h"
 #include "app/SongTablesPane.h"
 #include "editor/ORPKitWatcher.h"
 #include "editor/ORPMIDITransport.h"
@@ -154,6 +155,7 @@ void SongWindow::buildLayout()
     editorView_ = new widgets::PatternEditorView;
     editorView_->setProperty("probeName", "patternEditor");
     editorHost_ = new PatternEditorHost(editorView_, *drumPicker_);
+    editorHost_->setExportSelection([this](unsigned mode) { exportEditorSelection(mode); });
     const auto& editor = editorHost_->editor();
     editor->setPlayer(player_);
     editor->setAllSectionsProvider([this] { return document_->song()->sectionList(); });
@@ -210,6 +212,7 @@ void SongWindow::buildLayout()
         }
     };
     tablesPane_ = new SongTablesPane(document_, std::move(hooks));
+    tablesPane_->setExportSelection([this](unsigned mode) { exportSelectionAudio(mode); });
     sectionsPlaylistSplitView_ = tablesPane_;
 
     auto* lower = new QWidget;
@@ -303,6 +306,105 @@ void SongWindow::kitChangedOnDisk()
 widgets::DrumPickerView* SongWindow::drumPickerView() const
 {
     return pickerView_;
+}
+
+// --- Export ---
+
+namespace {
+
+// The document's file name without extension, or its display name while it has no file.
+std::string documentBaseName(const editor::SongDocument& document)
+{
+    const auto& file = document.fileURL();
+    return file ? file->stem().string() : document.displayName();
+}
+
+} // namespace
+
+bool SongWindow::canExportSong() const
+{
+    return !editorHost_->editor()->instances().empty();
+}
+
+bool SongWindow::canExportSelection() const
+{
+    if (patternEditorHasFocus()) {
+        return editorHost_->editor()->validateAction("exportSelectionAudio:").enabled;
+    }
+    return !editorHost_->editor()->instances().empty();
+}
+
+void SongWindow::performExportSelection(unsigned mode)
+{
+    if (patternEditorHasFocus()) {
+        exportEditorSelection(mode);
+    } else {
+        exportSelectionAudio(mode);
+    }
+}
+
+void SongWindow::exportSongAudio(unsigned mode)
+{
+    commitEditing();
+    editorHost_->editor()->stopPlaying();
+    if (!canExportSong()) {
+        return;
+    }
+    const auto& song = *document_->song();
+    // Fresh instances of the whole playlist, each entry as often as it repeats.
+    std::vector<ORPPatternInstancePtr> instances;
+    for (const auto& marker : song.sectionMarkerList()) {
+        if (!marker || !marker->section()) {
+            continue;
+        }
+        for (int16_t time = 0; time < marker->numberOfTimes(); ++time) {
+            for (const auto& pattern : marker->section()->patterns()) {
+                instances.push_back(ORPPatternInstance::initWithPattern(pattern, nullptr));
+            }
+        }
+    }
+    const auto& file = document_->fileURL();
+    startExport(this, player_, instances, mode, song.drumKit(), song.name(), song.notes(),
+        file ? file->string() : document_->displayName());
+}
+
+void SongWindow::exportSelectionAudio(unsigned mode)
+{
+    commitEditing();
+    editorHost_->editor()->stopPlaying();
+    const auto& editor = *editorHost_->editor();
+    if (editor.instances().empty()) {
+        return;
+    }
+    auto& tables = tablesPane_->tables();
+    std::string label;
+    const auto sections = tables.selectedSections();
+    const auto markers = tables.selectedSectionMarkers();
+    if (!sections.empty() && sections.front()) {
+        label = sections.front()->name();
+    } else if (markers.size() == 1 && markers.front()) {
+        label = markers.front()->name();
+    } else {
+        label = localizedFormat("%lu sections", { static_cast<uint64_t>(markers.size()) });
+    }
+    const std::string title = formatText("%@ (%@)", { documentBaseName(*document_), label });
+    const auto& file = document_->fileURL();
+    const std::string defaultFilename = file ? (file->parent_path() / title).string() : title;
+    startExport(this, player_, editor.instances(), mode, editor.drumKit(), title, document_->song()->notes(),
+        defaultFilename);
+}
+
+void SongWindow::exportEditorSelection(unsigned mode)
+{
+    editorHost_->editor()->stopPlaying();
+    const auto& editor = *editorHost_->editor();
+    const auto selected = editor.selectedPatternInstances();
+    if (selected.empty()) {
+        return;
+    }
+    const std::string base = document_->fileURL() ? documentBaseName(*document_) : localized("Untitled");
+    startExport(this, player_, selected, mode, editor.drumKit(), std::nullopt, std::nullopt,
+        selectedBarsExportName(base, selected.size()));
 }
 
 bool SongWindow::patternEditorHasFocus() const

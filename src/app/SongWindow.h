@@ -85,6 +85,21 @@ public:
     void performEditorAction(const std::string& actionName);
     PatternEditorHost* patternEditor() const { return editorHost_; }
 
+    // Export (mode 0: one audio file, 1: a file per drum group, 2: a MIDI file). The whole song;
+    // the bars the editor shows, named after the tables' selection; the bars selected in the
+    // editor. Each asks where, then shows the progress sheet.
+    void exportSongAudio(unsigned mode);
+    void exportSelectionAudio(unsigned mode);
+    void exportEditorSelection(unsigned mode);
+    // Whether the song's export has bars to write (the editor shows at least one).
+    bool canExportSong() const;
+    // Whether the selection export applies: with the editor focused, the editor's selected bars;
+    // otherwise the bars the editor shows.
+    bool canExportSelection() const;
+    // The Export Selection command: the editor's selected bars when it has the focus, else the
+    // tables' selection.
+    void performExportSelection(unsigned mode);
+
 signals:
     void closeRequested(SongWindow* window);
 

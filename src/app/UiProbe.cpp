@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -58,6 +59,10 @@ nlohmann::json describeControl(const QWidget* widget)
     } else if (auto* label = qobject_cast<const QLabel*>(widget)) {
         control["kind"] = "label";
         control["text"] = text(label->text());
+    } else if (auto* bar = qobject_cast<const QProgressBar*>(widget)) {
+        control["kind"] = "progress";
+        control["value"] = bar->value();
+        control["maximum"] = bar->maximum();
     } else if (auto* slider = qobject_cast<const QSlider*>(widget)) {
         control["kind"] = "slider";
         control["value"] = slider->value();

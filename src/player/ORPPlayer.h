@@ -44,6 +44,18 @@ struct ORPExportRequest {
                       // before the extension; mode 2: the MIDI file
 };
 
+// What the chooser of an export's destination is told.
+struct ORPExportSetup {
+    unsigned mode = 0;
+    double duration = 0; // seconds of the bars laid end to end
+    std::string defaultFilename; // as the caller gave it
+    ORPExportRequest remembered; // the remembered format (modes 0 and 1)
+    std::vector<std::string> filenameSuffixes; // mode 1: " (Group)" for each group of the kit, in order
+};
+// Asks the user where (and for audio, in which format) to export; none when they dismissed the
+// question. Called on the main thread, for mode 2 after the alert about drums without MIDI notes.
+using ORPExportDestination = std::function<std::optional<ORPExportRequest>(const ORPExportSetup&)>;
+
 // The progress display of an export. Called on the main thread; the export thread waits for each call.
 class ORPExportProgress {
 public:
@@ -105,13 +117,13 @@ public:
     void renderPatternInstancesToOutput(OAOutput& output, const std::optional<std::string>& group);
 
     // Export entry. Mode 0: one audio file; mode 1: one audio file per drum group of the kit; mode 2:
-    // a Standard MIDI File. A request of none means the user dismissed the panel: nothing happens.
-    // `prompt` answers the alert about drums without MIDI notes (mode 2). Returns at once; progress is
-    // reported on the main run loop.
+    // a Standard MIDI File. `chooseDestination` is asked where to write; none means the user
+    // dismissed it and nothing happens. `prompt` answers the alert about drums without MIDI notes
+    // (mode 2). Returns once the export thread is started; progress is reported on the main run loop.
     void exportPatternInstances(const std::vector<ORPPatternInstancePtr>& instances, unsigned mode,
         const std::shared_ptr<ORPDrumKit>& kit, const std::optional<std::string>& songTitle,
         const std::optional<std::string>& authorNotes, const std::string& defaultFilename,
-        const std::optional<ORPExportRequest>& request, rp::Prompt& prompt,
+        const ORPExportDestination& chooseDestination, rp::Prompt& prompt,
         const std::shared_ptr<ORPExportProgress>& progress);
     // The progress display's Cancel button: stops the export; its files are deleted. May be called
     // from inside a progress call.
@@ -124,6 +136,8 @@ public:
     static ORPExportRequest rememberedExportFormat();
     // The per-group file names of a base path: "dir/Song.aiff" -> "dir/Song (Drums).aiff".
     static std::string exportFilenameForGroup(const std::string& basePath, const std::string& group);
+    // The suffix of a group's file name: " (Drums)".
+    static std::string exportSuffixForGroup(const std::string& group);
 
     // Registers the defaults of every key above (idempotent).
     static void registerDefaults();
@@ -164,8 +178,9 @@ private:
     void exportMIDIThread(std::vector<std::pair<uint8_t, std::string>> meta, std::string path,
         std::shared_ptr<ORPExportProgress> progress, uint64_t generation);
     void startExportMIDI(const std::shared_ptr<ORPDrumKit>& kit, const std::optional<std::string>& songTitle,
-        const std::optional<std::string>& authorNotes, const std::optional<ORPExportRequest>& request,
-        rp::Prompt& prompt, const std::shared_ptr<ORPExportProgress>& progress);
+        const std::optional<std::string>& authorNotes, const ORPExportSetup& setup,
+        const ORPExportDestination& chooseDestination, rp::Prompt& prompt,
+        const std::shared_ptr<ORPExportProgress>& progress);
     void finishExportThread(bool canceled, const std::vector<ORPDrumPtr>& drums,
         const std::shared_ptr<ORPExportProgress>& progress, uint64_t generation);
 

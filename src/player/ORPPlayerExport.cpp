@@ -63,14 +63,20 @@ struct ORPPlayer::AudioExportJob {
     uint64_t generation = 0;
 };
 
-std::string ORPPlayer::exportFilenameForGroup(const std::string& basePath, const std::string& group)
+std::string ORPPlayer::exportSuffixForGroup(const std::string& group)
 {
-    // A group name is one file-name component: a slash in it must not reach into another folder.
+    // A group name is part of one file-name component: a slash in it must not reach into another
+    // folder.
     std::string name = group;
     std::replace(name.begin(), name.end(), '/', '-');
+    return rp::formatText(" (%@)", { name });
+}
+
+std::string ORPPlayer::exportFilenameForGroup(const std::string& basePath, const std::string& group)
+{
     const std::filesystem::path base(basePath);
-    std::filesystem::path file = base.parent_path()
-        / (base.stem().string() + rp::formatText(" (%@)", { name }) + base.extension().string());
+    std::filesystem::path file
+        = base.parent_path() / (base.stem().string() + exportSuffixForGroup(group) + base.extension().string());
     return file.string();
 }
 
@@ -99,8 +105,8 @@ ORPExportRequest ORPPlayer::rememberedExportFormat()
 
 void ORPPlayer::exportPatternInstances(const std::vector<ORPPatternInstancePtr>& instances, unsigned mode,
     const std::shared_ptr<ORPDrumKit>& kit, const std::optional<std::string>& songTitle,
-    const std::optional<std::string>& authorNotes, const std::string& /*defaultFilename*/,
-    const std::optional<ORPExportRequest>& request, rp::Prompt& prompt,
+    const std::optional<std::string>& authorNotes, const std::string& defaultFilename,
+    const ORPExportDestination& chooseDestination, rp::Prompt& prompt,
     const std::shared_ptr<ORPExportProgress>& progress)
 {
     registerDefaults();
@@ -125,8 +131,12 @@ void ORPPlayer::exportPatternInstances(const std::vector<ORPPatternInstancePtr>&
         startInPlaylistEntry_ = false;
     }
 
+    ORPExportSetup setup;
+    setup.mode = mode;
+    setup.duration = cue;
+    setup.defaultFilename = defaultFilename;
     if (mode == 2) {
-        startExportMIDI(kit, songTitle, authorNotes, request, prompt, progress);
+        startExportMIDI(kit, songTitle, authorNotes, setup, chooseDestination, prompt, progress);
         return;
     }
     if (mode != 0 && mode != 1) {
@@ -136,18 +146,24 @@ void ORPPlayer::exportPatternInstances(const std::vector<ORPPatternInstancePtr>&
         stopAndReset();
         return;
     }
+
+    auto job = std::make_shared<AudioExportJob>();
+    setup.remembered = rememberedExportFormat();
+    std::vector<std::string> groups;
+    if (mode == 1 && kit) {
+        for (const auto& group : kit->drumsHierarchy()) {
+            groups.push_back(group ? group->groupName() : std::string());
+            setup.filenameSuffixes.push_back(exportSuffixForGroup(groups.back()));
+        }
+    }
+    const std::optional<ORPExportRequest> request = chooseDestination ? chooseDestination(setup) : std::nullopt;
     if (!request) {
         return; // the panel was dismissed
     }
-
-    auto job = std::make_shared<AudioExportJob>();
     if (mode == 1) {
-        if (kit) {
-            for (const auto& group : kit->drumsHierarchy()) {
-                const std::string name = group ? group->groupName() : std::string();
-                job->groups.emplace_back(name);
-                job->filenames.push_back(exportFilenameForGroup(request->path, name));
-            }
+        for (const auto& name : groups) {
+            job->groups.emplace_back(name);
+            job->filenames.push_back(exportFilenameForGroup(request->path, name));
         }
     } else {
         job->groups.emplace_back(std::nullopt);
@@ -269,7 +285,7 @@ void ORPPlayer::cancelExport()
 
 void ORPPlayer::startExportMIDI(const std::shared_ptr<ORPDrumKit>& kit,
     const std::optional<std::string>& songTitle, const std::optional<std::string>& authorNotes,
-    const std::optional<ORPExportRequest>& request, rp::Prompt& prompt,
+    const ORPExportSetup& setup, const ORPExportDestination& chooseDestination, rp::Prompt& prompt,
     const std::shared_ptr<ORPExportProgress>& progress)
 {
     const std::string kitName = kit ? kit->kitName() : std::string();
@@ -294,6 +310,7 @@ void ORPPlayer::startExportMIDI(const std::shared_ptr<ORPDrumKit>& kit,
             return;
         }
     }
+    const std::optional<ORPExportRequest> request = chooseDestination ? chooseDestination(setup) : std::nullopt;
     if (!request) {
         return; // the save panel was dismissed
     }

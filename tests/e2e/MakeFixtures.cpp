@@ -7,9 +7,11 @@
 //   midi-channel SONG KIT OUTSONG OUTKIT CHANNEL
 //                                          a copy of the kit with every drum on MIDI channel CHANNEL
 //                                          (1-16), the song saved naming it
+//   lengthen SONG OUT MINUTES              SONG with its playlist repeated until it lasts MINUTES
 
 #include "kit/ORPDrumKit.h"
 #include "model/ORPSection.h"
+#include "model/ORPSectionMarker.h"
 #include "model/ORPSong.h"
 
 #include <cstdio>
@@ -95,6 +97,33 @@ int setMIDIChannel(const std::string& songPath, const std::string& kitPath, cons
         return 1;
     }
     return repoint(songPath, outKit, outSong);
+// A song long enough that exporting it takes a while: its playlist appended to itself again and again.
+int lengthen(const std::string& songPath, const std::string& out, const std::string& minutesText)
+{
+    const double minutes = std::atof(minutesText.c_str());
+    rp::Error error;
+    auto song = ORPSong::songFromURL(songPath, &error);
+    if (!song || minutes <= 0) {
+        std::fprintf(stderr, "cannot read %s: %s\n", songPath.c_str(), error.description.c_str());
+        return 1;
+    }
+    const std::vector<ORPSectionMarkerPtr> once = song->sectionMarkerList();
+    if (once.empty() || song->totalDuration() <= 0) {
+        std::fprintf(stderr, "%s has nothing to repeat\n", songPath.c_str());
+        return 1;
+    }
+    for (int round = 0; song->totalDuration() < minutes * 60; ++round) {
+        if (round == 100000) {
+            std::fprintf(stderr, "the song does not grow\n");
+            return 1;
+        }
+        std::vector<ORPSectionMarkerPtr> copies;
+        for (const auto& marker : once) {
+            copies.push_back(marker->copy());
+        }
+        song->insertSectionMarkers(copies, song->sectionMarkerList().size());
+    }
+    return song->writeToFile(out, &error) ? 0 : 1;
 }
 
 } // namespace
@@ -105,6 +134,9 @@ int main(int argc, char** argv)
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "rename-drum" && argc == 7) {
         return renameDrum(argv[2], argv[3], argv[4], argv[5], argv[6]);
+    }
+    if (command == "lengthen" && argc == 5) {
+        return lengthen(argv[2], argv[3], argv[4]);
     }
     if (command == "repoint" && argc == 5) {
         return repoint(argv[2], argv[3], argv[4]);
@@ -117,6 +149,6 @@ int main(int argc, char** argv)
     }
     std::fprintf(stderr, "usage: rp-e2e-fixtures rename-drum KIT OUT TYPE VARIANT NEW | repoint SONG KIT OUT"
                          " | rename-drum-in-song SONG KIT OUTSONG OUTKIT TYPE VARIANT NEW"
-                         " | midi-channel SONG KIT OUTSONG OUTKIT CHANNEL\n");
+                         " | midi-channel SONG KIT OUTSONG OUTKIT CHANNEL | lengthen SONG OUT MINUTES\n");
     return 2;
 }

@@ -76,14 +76,19 @@ protected:
     {
         auto progress = std::make_shared<RecordingProgress>();
         progress->onFile = std::move(onFile);
+        const auto choose = [this, request](const ORPExportSetup& setup) {
+            setups.push_back(setup);
+            return request;
+        };
         player->exportPatternInstances(
-            bars, mode, kit, std::string("Title"), std::nullopt, "Song.rpsong", request, prompt, progress);
+            bars, mode, kit, std::string("Title"), std::nullopt, "Song.rpsong", choose, prompt, progress);
         EXPECT_TRUE(waitForExport(*player, player->isExporting() ? progress.get() : nullptr));
         return progress;
     }
 
     rp::ScriptedPrompt prompt;
     std::shared_ptr<ORPDrumKit> kit = ORPDrumKit::kit();
+    std::vector<ORPExportSetup> setups; // what the destination chooser was told, in order
 };
 
 TEST_F(PlayerExport, MixedFileHasEveryHitOnItsFrameAtItsLevelAndPanForTheLengthOfTheBars)
@@ -156,6 +161,11 @@ TEST_F(PlayerExport, GroupFilesHoldOnlyTheirGroupForTheLengthOfTheBarsAndCancelL
     const std::vector<std::string> names { (dir / "out" / "Song (Kicks).wav").string(),
         (dir / "out" / "Song (Snares).wav").string(), (dir / "out" / "Song (Toms).wav").string() };
     EXPECT_EQ(progress->files, names);
+    // The panel was told the three files to come and how long the bars last.
+    ASSERT_EQ(setups.size(), 1u);
+    EXPECT_EQ(setups[0].filenameSuffixes, (std::vector<std::string> { " (Kicks)", " (Snares)", " (Toms)" }));
+    EXPECT_DOUBLE_EQ(setups[0].duration, 2.0);
+    EXPECT_EQ(setups[0].defaultFilename, "Song.rpsong");
     EXPECT_EQ(progress->instances.size(), 6u); // each file walks both bars
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "Song.wav"));
     expectSameAudio(names[0], expectedAudio(88200, { { 66150, longClick } }));
@@ -241,12 +251,15 @@ TEST_F(PlayerExport, MIDIFileAlertCountsUsedUnmappedDrumsAndCancelWritesNoFile)
     EXPECT_EQ(prompt.asked()[0].message, "2 instruments from Test Kit will be missing from the MIDI file.");
     EXPECT_EQ(prompt.asked()[0].buttons, (std::vector<std::string> { "Continue", "Cancel" }));
     EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_TRUE(setups.empty()) << "the save panel comes only after Continue";
 
     // Every drum mapped: no alert (the scripted prompt would refuse one). Cancelled: no file.
     const auto canceled = exportBars({ makeBar(1.0f, { { mapped, 0.0f } }) }, 2, request,
         [this](const std::string&) { player->cancelExport(); });
     EXPECT_TRUE(canceled->canceled);
     EXPECT_FALSE(std::filesystem::exists(path));
+    ASSERT_EQ(setups.size(), 1u);
+    EXPECT_EQ(setups[0].mode, 2u);
     prompt.verifyAllAnswered();
 }
 

@@ -84,7 +84,8 @@ TEST_F(PlayerThreads, ExportWhileTheMainThreadEditsAndCancels)
     auto progress = std::make_shared<RecordingProgress>();
     rp::ScriptedPrompt prompt;
     player->exportPatternInstances(bars, 0, nullptr, std::nullopt, std::nullopt, "Song",
-        floatWaveRequest(dir / "song.wav"), prompt, progress);
+        [this](const ORPExportSetup&) { return std::optional(floatWaveRequest(dir / "song.wav")); }, prompt,
+        progress);
     auto& loop = rp::RunLoop::main();
     int step = 0;
     loop.runUntil(
