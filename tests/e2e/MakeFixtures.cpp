@@ -97,6 +97,8 @@ int setMIDIChannel(const std::string& songPath, const std::string& kitPath, cons
         return 1;
     }
     return repoint(songPath, outKit, outSong);
+}
+
 // A song long enough that exporting it takes a while: its playlist appended to itself again and again.
 int lengthen(const std::string& songPath, const std::string& out, const std::string& minutesText)
 {
