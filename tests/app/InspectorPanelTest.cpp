@@ -37,10 +37,14 @@ bool eventually(Condition condition)
     return condition();
 }
 
-struct InspectorPanel : ::testing::Test {
+// Makes the application before the fixture's widgets (each test may run alone in its process).
+struct WithApplication {
+    WithApplication() { rp::test::testApplication(); }
+};
+
+struct InspectorPanel : ::testing::Test, WithApplication {
     InspectorPanel()
     {
-        rp::test::testApplication();
         window.setGeometry(500, 200, 600, 400);
         window.show();
         settle();
