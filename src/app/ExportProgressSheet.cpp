@@ -67,7 +67,6 @@ ExportProgressSheet::ExportProgressSheet(QWidget* window, std::weak_ptr<ORPPlaye
     , player_(std::move(player))
 {
     setProperty("probeKind", "exportProgress");
-    setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::WindowModal);
     setWindowTitle(qt(localized("Export")));
     auto* layout = new QVBoxLayout(this);
@@ -119,8 +118,7 @@ void ExportProgressSheet::playerIsExportingPatternInstance()
 void ExportProgressSheet::playerDidFinishExport(bool canceled)
 {
     if (!canceled) {
-        close();
-        probeChanged();
+        dismiss();
         return;
     }
     canceled_ = true;
@@ -136,8 +134,7 @@ void ExportProgressSheet::playerDidFinishExport(bool canceled)
 void ExportProgressSheet::buttonPressed()
 {
     if (canceled_) {
-        close();
-        probeChanged();
+        dismiss();
         return;
     }
     if (const auto player = player_.lock()) {
@@ -145,10 +142,23 @@ void ExportProgressSheet::buttonPressed()
     }
 }
 
+void ExportProgressSheet::dismiss()
+{
+    // QDialog's own closing goes through reject(), which stands for the button: say it is closing.
+    dismissing_ = true;
+    done(canceled_ ? QDialog::Rejected : QDialog::Accepted);
+    deleteLater();
+    probeChanged();
+}
+
 void ExportProgressSheet::reject()
 {
     // Escape (and the window's close box) act as the button does; the sheet never just vanishes
     // while its export runs.
+    if (dismissing_) {
+        QDialog::reject();
+        return;
+    }
     buttonPressed();
 }
 

@@ -18,7 +18,7 @@ namespace rp::app {
 
 // The progress sheet of an export: the file being written, a bar over the bars exported, and
 // Cancel (Escape). A cancelled export leaves it up with "Export canceled." until OK (Return); a
-// finished one closes it. Window-modal on the song window; deletes itself when closed.
+// finished one closes it. Window-modal on the song window; deletes itself when dismissed.
 class ExportProgressSheet final : public QDialog {
     Q_OBJECT
 public:
@@ -37,12 +37,15 @@ protected:
 
 private:
     void buttonPressed();
+    // Closes the sheet for good (a finished export, or OK after cancelling) and deletes it.
+    void dismiss();
 
     std::weak_ptr<ORPPlayer> player_;
     QLabel* text_ = nullptr;
     QProgressBar* indicator_ = nullptr;
     QPushButton* button_ = nullptr;
     bool canceled_ = false;
+    bool dismissing_ = false;
 };
 
 } // namespace rp::app
