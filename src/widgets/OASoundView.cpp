@@ -70,20 +70,24 @@ void OASoundView::paintEvent(QPaintEvent*)
     }
     const auto& picture = model_.picture();
     const int height = picture.height;
-    painter.save();
-    painter.setClipRect(QRect(kInset, kInset, picture.width, picture.height));
-    // Overlapping channels brighten: the fill is added to what is there.
-    painter.setCompositionMode(QPainter::CompositionMode_Plus);
-    QColor fill = highlighted_ ? palette().color(QPalette::Highlight) : QColor::fromRgbF(0.05f, 0.05f, 0.7f);
-    fill.setAlphaF(picture.alpha);
-    for (const auto& channel : picture.channels) {
-        for (const auto& bar : channel) {
-            // The picture's y grows upwards from its bottom edge.
-            const QRectF r(kInset + bar.x, kInset + height - (bar.y + bar.height), 1.0, bar.height);
-            painter.fillRect(r, fill);
+    // The channels are added to each other on a clear picture (overlaps brighten), and the picture
+    // then goes over the well: added straight onto the white well, every colour would be white.
+    if (picture.width > 0 && picture.height > 0) {
+        QImage layer(picture.width, picture.height, QImage::Format_ARGB32_Premultiplied);
+        layer.fill(Qt::transparent);
+        QPainter bars(&layer);
+        bars.setCompositionMode(QPainter::CompositionMode_Plus);
+        QColor fill = highlighted_ ? palette().color(QPalette::Highlight) : QColor::fromRgbF(0.05f, 0.05f, 0.7f);
+        fill.setAlphaF(picture.alpha);
+        for (const auto& channel : picture.channels) {
+            for (const auto& bar : channel) {
+                // The picture's y grows upwards from its bottom edge.
+                bars.fillRect(QRectF(bar.x, height - (bar.y + bar.height), 1.0, bar.height), fill);
+            }
         }
+        bars.end();
+        painter.drawImage(QPoint(kInset, kInset), layer);
     }
-    painter.restore();
     QFont font = painter.font();
     font.setPointSizeF(9);
     painter.setFont(font);
