@@ -274,6 +274,8 @@ void AppController::installMenus(QMainWindow* window)
 
     QMenu* file = bar->addMenu(qt(localized("&File")));
     add(file, "New", "newDocument:", QKeySequence::New, [this] { newSongDocument(); });
+    add(file, "New Kit", "newKitDocument:", QKeySequence(QStringLiteral("Ctrl+Shift+N")),
+        [this] { documents_->newKitDocument(); });
     add(file, "Open...", "openDocument:", QKeySequence::Open, [this] { documents_->openDocumentInteractively(); });
     QMenu* recent = file->addMenu(qt(localized("Open Recent")));
     recent->menuAction()->setProperty("actionName", "openRecent:");

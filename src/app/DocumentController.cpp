@@ -1,6 +1,8 @@
 #include "app/DocumentController.h"
 
+#include "app/KitWindow.h"
 #include "app/SongWindow.h"
+#include "editor/ORPDrumKitDocument.h"
 #include "editor/ORPReconcileController.h"
 #include "editor/SongDocument.h"
 #include "foundation/Localization.h"
@@ -10,11 +12,13 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include <algorithm>
+#include <cctype>
 
 namespace rp::app {
 
@@ -25,6 +29,7 @@ DocumentController* theController = nullptr;
 constexpr const char* kRecentDocumentsKey = "RPRecentDocuments";
 constexpr int kRecentLimit = 10;
 constexpr const char* kSongExtension = "rpsong";
+constexpr const char* kKitExtension = "rpkit";
 
 QString qt(const std::string& text)
 {
@@ -35,6 +40,38 @@ QString songFilter()
 {
     return qt(localized("Rattlepan Song")) + QStringLiteral(" (*.rpsong)");
 }
+
+QString kitFilter()
+{
+    return qt(localized("Rattlepan Drum Kit")) + QStringLiteral(" (*.rpkit)");
+}
+
+bool isKitPath(const std::filesystem::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    return extension == std::string(".") + kKitExtension;
+}
+
+// The open chooser: kit bundles are folders, so choosing one (selecting it and pressing Open)
+// returns it instead of entering it.
+class OpenDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    QStringList chosen;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && files.front().endsWith(QStringLiteral(".rpkit"), Qt::CaseInsensitive)
+            && QFileInfo(files.front()).isDir()) {
+            chosen = files;
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
 
 } // namespace
 
@@ -79,7 +116,7 @@ void DocumentController::forget(SongWindow* window)
     }
     windows_.erase(it);
     emit documentsChanged();
-    if (windows_.empty()) {
+    if (windows_.empty() && kitWindows_.empty()) {
         emit lastWindowClosed();
     }
 }
@@ -113,6 +150,11 @@ SongWindow* DocumentController::openDocument(const std::filesystem::path& reques
             return window;
         }
     }
+    if (isKitPath(path)) {
+        // A kit opens in a kit window, which is no song window.
+        openKitDocument(path, quietly);
+        return nullptr;
+    }
     Error error;
     auto document = editor::SongDocument::open(path, reconcilePanel_, error);
     if (!document) {
@@ -132,9 +174,17 @@ void DocumentController::openDocumentInteractively()
     if (SongWindow* front = frontmost(); front && front->document()->fileURL()) {
         start = qt(front->document()->fileURL()->parent_path().string());
     }
-    const QStringList files = QFileDialog::getOpenFileNames(nullptr, qt(localized("Open")), start,
-        songFilter() + QStringLiteral(";;") + qt(localized("All Files")) + QStringLiteral(" (*)"), nullptr,
-        QFileDialog::DontUseNativeDialog);
+    OpenDialog dialog(nullptr, qt(localized("Open")), start,
+        qt(localized("Rattlepan Documents")) + QStringLiteral(" (*.rpsong *.rpkit);;") + songFilter()
+            + QStringLiteral(";;") + kitFilter() + QStringLiteral(";;") + qt(localized("All Files"))
+            + QStringLiteral(" (*)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setProperty("probeKind", "openPanel");
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const QStringList files = dialog.chosen.isEmpty() ? dialog.selectedFiles() : dialog.chosen;
     for (const QString& file : files) {
         openDocument(file.toStdString());
     }
@@ -245,6 +295,12 @@ bool DocumentController::closeDocument(SongWindow* window)
 
 bool DocumentController::closeAll()
 {
+    const std::vector<KitWindow*> kits = kitWindows_;
+    for (KitWindow* window : kits) {
+        if (std::find(kitWindows_.begin(), kitWindows_.end(), window) != kitWindows_.end() && !closeKit(window)) {
+            return false;
+        }
+    }
     // Unsaved documents are asked about front first; a cancel stops the whole close.
     const std::vector<SongWindow*> open = windows_;
     for (SongWindow* window : open) {
@@ -255,6 +311,132 @@ bool DocumentController::closeAll()
             return false;
         }
     }
+    return true;
+}
+
+KitWindow* DocumentController::adoptKit(KitWindow* window)
+{
+    kitWindows_.insert(kitWindows_.begin(), window);
+    connect(window, &KitWindow::closeRequested, this, [this](KitWindow* w) { closeKit(w); });
+    connect(window, &QObject::destroyed, this, [this, window] { forgetKit(window); });
+    window->placeForFile();
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+void DocumentController::forgetKit(KitWindow* window)
+{
+    auto it = std::find(kitWindows_.begin(), kitWindows_.end(), window);
+    if (it == kitWindows_.end()) {
+        return;
+    }
+    kitWindows_.erase(it);
+    if (windows_.empty() && kitWindows_.empty()) {
+        emit lastWindowClosed();
+    }
+}
+
+KitWindow* DocumentController::newKitDocument()
+{
+    return adoptKit(new KitWindow(std::make_unique<editor::ORPDrumKitDocument>()));
+}
+
+KitWindow* DocumentController::openKitDocument(const std::filesystem::path& requested, bool quietly)
+{
+    std::error_code ignored;
+    const std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(requested), ignored);
+    for (KitWindow* window : kitWindows_) {
+        const auto& file = window->document().fileURL();
+        if (file && std::filesystem::equivalent(*file, path, ignored)) {
+            window->raise();
+            window->activateWindow();
+            return window;
+        }
+    }
+    Error error;
+    auto document = editor::ORPDrumKitDocument::open(path, error);
+    if (!document) {
+        logf("Error opening kit: %s", error.text().c_str());
+        if (!quietly) {
+            Prompt::current().presentError(error);
+        }
+        return nullptr;
+    }
+    noteRecent(path);
+    return adoptKit(new KitWindow(std::move(document)));
+}
+
+bool DocumentController::saveKit(KitWindow* window)
+{
+    window->commitEditing();
+    const auto file = window->document().fileURL();
+    if (!file) {
+        return saveKitAs(window);
+    }
+    Error error;
+    if (!window->document().writeToURL(*file, window->currentFrame(), UserDefaults::standard(), error)) {
+        Prompt::current().presentError(error);
+        return false;
+    }
+    window->refreshTitle();
+    noteRecent(*file);
+    return true;
+}
+
+bool DocumentController::saveKitAs(KitWindow* window)
+{
+    window->commitEditing();
+    QString suggested = qt(window->displayName() + "." + kKitExtension);
+    if (const auto& file = window->document().fileURL()) {
+        suggested = qt(file->string());
+    }
+    QString chosen = QFileDialog::getSaveFileName(
+        window, qt(localized("Save As")), suggested, kitFilter(), nullptr, QFileDialog::DontUseNativeDialog);
+    if (chosen.isEmpty()) {
+        return false;
+    }
+    if (!chosen.endsWith(QStringLiteral(".rpkit"), Qt::CaseInsensitive)) {
+        chosen += QStringLiteral(".rpkit");
+    }
+    const std::filesystem::path path = chosen.toStdString();
+    Error error;
+    if (!window->document().writeToURL(path, window->currentFrame(), UserDefaults::standard(), error)) {
+        Prompt::current().presentError(error);
+        return false;
+    }
+    window->refreshTitle();
+    noteRecent(path);
+    return true;
+}
+
+bool DocumentController::closeKit(KitWindow* window)
+{
+    window->commitEditing();
+    if (window->document().changes().isDocumentEdited()) {
+        window->raise();
+        window->activateWindow();
+        QMessageBox box(window);
+        box.setIcon(QMessageBox::Warning);
+        box.setText(qt(localizedFormat("Do you want to save the changes made to the document \u201c%@\u201d?",
+            { FormatArgument(window->displayName()) })));
+        box.setInformativeText(qt(localized("Your changes will be lost if you don't save them.")));
+        QPushButton* save = box.addButton(qt(localized("Save")), QMessageBox::AcceptRole);
+        QPushButton* discard = box.addButton(qt(localized("Don't Save")), QMessageBox::DestructiveRole);
+        box.addButton(qt(localized("Cancel")), QMessageBox::RejectRole);
+        box.setDefaultButton(save);
+        box.exec();
+        if (box.clickedButton() == save) {
+            if (!saveKit(window)) {
+                return false;
+            }
+        } else if (box.clickedButton() != discard) {
+            return false;
+        }
+    }
+    window->closingAccepted_ = true;
+    window->close();
     return true;
 }
 

@@ -12,6 +12,7 @@ class ReconcilePanel;
 
 namespace rp::app {
 
+class KitWindow;
 class SongWindow;
 
 // The open song documents, one window each: new, open (with recent documents), save, save as,
@@ -44,6 +45,14 @@ public:
     const std::vector<SongWindow*>& windows() const { return windows_; }
     SongWindow* frontmost() const { return windows_.empty() ? nullptr : windows_.front(); }
 
+    // Kit documents, one window each (kept apart from the songs, front first).
+    KitWindow* newKitDocument();
+    KitWindow* openKitDocument(const std::filesystem::path& path, bool quietly = false);
+    bool saveKit(KitWindow* window);
+    bool saveKitAs(KitWindow* window);
+    bool closeKit(KitWindow* window);
+    const std::vector<KitWindow*>& kitWindows() const { return kitWindows_; }
+
     QStringList recentDocuments() const;
     void clearRecentDocuments();
 
@@ -61,6 +70,9 @@ private:
 
     std::shared_ptr<ReconcilePanel> reconcilePanel_;
     std::vector<SongWindow*> windows_;
+    KitWindow* adoptKit(KitWindow* window);
+    void forgetKit(KitWindow* window);
+    std::vector<KitWindow*> kitWindows_;
 };
 
 } // namespace rp::app

@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QMainWindow>
 #include <QMenu>
@@ -77,6 +78,18 @@ nlohmann::json describeControl(const QWidget* widget)
             items.push_back(text(combo->itemText(i)));
         }
         control["items"] = items;
+    } else if (auto* list = qobject_cast<const QListWidget*>(widget)) {
+        control["kind"] = "list";
+        nlohmann::json rows = nlohmann::json::array();
+        for (int row = 0; row < list->count(); ++row) {
+            const QListWidgetItem* item = list->item(row);
+            const QRect rowRect = list->visualItemRect(item);
+            const QPoint topLeft = list->viewport()->mapToGlobal(rowRect.topLeft());
+            rows.push_back({ { "text", text(item->text()) }, { "bold", item->font().bold() },
+                { "rect", { topLeft.x(), topLeft.y(), rowRect.width(), rowRect.height() } },
+                { "selected", item->isSelected() } });
+        }
+        control["rows"] = rows;
     } else if (auto* table = qobject_cast<const QTableView*>(widget)) {
         control["kind"] = "table";
         nlohmann::json rows = nlohmann::json::array();

@@ -1,0 +1,206 @@
+#include "widgets/OASoundView.h"
+
+#include "foundation/Localization.h"
+
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+
+namespace rp::widgets {
+
+namespace {
+
+constexpr int kInset = 8;
+
+std::vector<std::filesystem::path> localFiles(const QMimeData* data)
+{
+    std::vector<std::filesystem::path> files;
+    if (!data || !data->hasUrls()) {
+        return files;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) {
+            files.emplace_back(url.toLocalFile().toStdString());
+        }
+    }
+    return files;
+}
+
+bool isFolder(const std::filesystem::path& path)
+{
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored);
+}
+
+} // namespace
+
+OASoundView::OASoundView(QWidget* parent)
+    : QWidget(parent)
+{
+    setAcceptDrops(true);
+    setMinimumSize(200, 80);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void OASoundView::refresh()
+{
+    model_.setViewSize(width(), height());
+    update();
+}
+
+void OASoundView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    model_.setViewSize(width(), height());
+}
+
+void OASoundView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const QRect well = rect().adjusted(1, 1, -2, -2);
+    painter.fillRect(well, QColor(252, 252, 252));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(well);
+    if (!model_.sound()) {
+        return;
+    }
+    const auto& picture = model_.picture();
+    const int height = picture.height;
+    // The channels are added to each other on a clear picture (overlaps brighten), and the picture
+    // then goes over the well: added straight onto the white well, every colour would be white.
+    if (picture.width > 0 && picture.height > 0) {
+        QImage layer(picture.width, picture.height, QImage::Format_ARGB32_Premultiplied);
+        layer.fill(Qt::transparent);
+        QPainter bars(&layer);
+        bars.setCompositionMode(QPainter::CompositionMode_Plus);
+        QColor fill = highlighted_ ? palette().color(QPalette::Highlight) : QColor::fromRgbF(0.05f, 0.05f, 0.7f);
+        fill.setAlphaF(picture.alpha);
+        for (const auto& channel : picture.channels) {
+            for (const auto& bar : channel) {
+                // The picture's y grows upwards from its bottom edge.
+                bars.fillRect(QRectF(bar.x, height - (bar.y + bar.height), 1.0, bar.height), fill);
+            }
+        }
+        bars.end();
+        painter.drawImage(QPoint(kInset, kInset), layer);
+    }
+    QFont font = painter.font();
+    font.setPointSizeF(9);
+    painter.setFont(font);
+    painter.setPen(picture.empty ? QColor(Qt::red) : QColor(Qt::black));
+    painter.drawText(QPointF(kInset + 2, kInset + height + 2 - 4), QString::fromStdString(picture.description));
+    painter.drawText(QPointF(kInset + 2, kInset + 10), QString::fromStdString(picture.name));
+}
+
+void OASoundView::mouseDoubleClickEvent(QMouseEvent*)
+{
+    model_.play();
+}
+
+void OASoundView::openFromFile()
+{
+    if (!model_.isEditable()) {
+        return;
+    }
+    QFileDialog dialog(window(), QString::fromStdString(localized("Choose a Sound")));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(localized("Choose")));
+    dialog.setProperty("probeKind", "openPanel");
+    QStringList patterns;
+    if (const auto types = OASound::unfilteredFileTypes()) {
+        for (const auto& type : *types) {
+            patterns << QStringLiteral("*.") + QString::fromStdString(type);
+        }
+    }
+    if (!patterns.isEmpty()) {
+        dialog.setNameFilters({ QString::fromStdString(localized("Sound Files")) + QStringLiteral(" (")
+                + patterns.join(QLatin1Char(' ')) + QStringLiteral(")"),
+            QString::fromStdString(localized("All Files")) + QStringLiteral(" (*)") });
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    model_.takeSoundFromFile(dialog.selectedFiles().front().toStdString());
+    refresh();
+}
+
+void OASoundView::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    for (const auto& item : model_.menu()) {
+        if (item.separator) {
+            menu.addSeparator();
+            continue;
+        }
+        // Saving a sound needs the export panel, which this window does not offer.
+        if (item.action == "saveToFile:") {
+            continue;
+        }
+        QAction* action = menu.addAction(QString::fromStdString(item.title));
+        action->setProperty("actionName", QString::fromStdString(item.action));
+        if (item.action == "play:") {
+            connect(action, &QAction::triggered, this, [this] { model_.play(); });
+        } else if (item.action == "openFromFile:") {
+            connect(action, &QAction::triggered, this, [this] { openFromFile(); }, Qt::QueuedConnection);
+        }
+    }
+    if (!menu.isEmpty()) {
+        menu.exec(event->globalPos());
+    }
+}
+
+bool OASoundView::acceptsDrag(const QMimeData* mime) const
+{
+    const auto files = localFiles(mime);
+    if (files.size() == 1 && isFolder(files.front())) {
+        return model_.isEditable() && folderHandler_ != nullptr;
+    }
+    return model_.acceptsDrop(files, false);
+}
+
+void OASoundView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->source() == this || !acceptsDrag(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    highlighted_ = true;
+    update();
+}
+
+void OASoundView::dragLeaveEvent(QDragLeaveEvent*)
+{
+    highlighted_ = false;
+    update();
+}
+
+void OASoundView::dropEvent(QDropEvent* event)
+{
+    highlighted_ = false;
+    update();
+    const auto files = localFiles(event->mimeData());
+    if (files.size() != 1) {
+        event->ignore();
+        return;
+    }
+    bool taken = false;
+    if (isFolder(files.front())) {
+        taken = folderHandler_ && folderHandler_(files.front());
+    } else if (model_.acceptsDrop(files, event->source() == this)) {
+        taken = model_.takeSoundFromFile(files.front());
+    }
+    if (taken) {
+        event->acceptProposedAction();
+        refresh();
+    } else {
+        event->ignore();
+    }
+}
+
+} // namespace rp::widgets
