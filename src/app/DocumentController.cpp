@@ -73,6 +73,29 @@ public:
     }
 };
 
+enum class SaveAnswer { Save, Discard, Cancel };
+
+// The question before a document with unsaved changes closes, asked in front of its window.
+SaveAnswer askToSaveChanges(QWidget* window, const std::string& documentName)
+{
+    window->raise();
+    window->activateWindow();
+    QMessageBox box(window);
+    box.setIcon(QMessageBox::Warning);
+    box.setText(qt(localizedFormat("Do you want to save the changes made to the document \u201c%@\u201d?",
+        { FormatArgument(documentName) })));
+    box.setInformativeText(qt(localized("Your changes will be lost if you don't save them.")));
+    QPushButton* save = box.addButton(qt(localized("Save")), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(qt(localized("Don't Save")), QMessageBox::DestructiveRole);
+    box.addButton(qt(localized("Cancel")), QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.exec();
+    if (box.clickedButton() == save) {
+        return SaveAnswer::Save;
+    }
+    return box.clickedButton() == discard ? SaveAnswer::Discard : SaveAnswer::Cancel;
+}
+
 } // namespace
 
 DocumentController::DocumentController(std::shared_ptr<ReconcilePanel> reconcilePanel, QObject* parent)
@@ -268,23 +291,8 @@ bool DocumentController::closeDocument(SongWindow* window)
     window->commitEditing();
     const auto& document = window->document();
     if (document->isDocumentEdited()) {
-        window->raise();
-        window->activateWindow();
-        QMessageBox box(window);
-        box.setIcon(QMessageBox::Warning);
-        box.setText(qt(localizedFormat("Do you want to save the changes made to the document \u201c%@\u201d?",
-            { FormatArgument(document->displayName()) })));
-        box.setInformativeText(qt(localized("Your changes will be lost if you don't save them.")));
-        QPushButton* save = box.addButton(qt(localized("Save")), QMessageBox::AcceptRole);
-        QPushButton* discard = box.addButton(qt(localized("Don't Save")), QMessageBox::DestructiveRole);
-        box.addButton(qt(localized("Cancel")), QMessageBox::RejectRole);
-        box.setDefaultButton(save);
-        box.exec();
-        if (box.clickedButton() == save) {
-            if (!saveDocument(window)) {
-                return false;
-            }
-        } else if (box.clickedButton() != discard) {
+        const SaveAnswer answer = askToSaveChanges(window, document->displayName());
+        if (answer == SaveAnswer::Cancel || (answer == SaveAnswer::Save && !saveDocument(window))) {
             return false;
         }
     }
@@ -415,23 +423,8 @@ bool DocumentController::closeKit(KitWindow* window)
 {
     window->commitEditing();
     if (window->document().changes().isDocumentEdited()) {
-        window->raise();
-        window->activateWindow();
-        QMessageBox box(window);
-        box.setIcon(QMessageBox::Warning);
-        box.setText(qt(localizedFormat("Do you want to save the changes made to the document \u201c%@\u201d?",
-            { FormatArgument(window->displayName()) })));
-        box.setInformativeText(qt(localized("Your changes will be lost if you don't save them.")));
-        QPushButton* save = box.addButton(qt(localized("Save")), QMessageBox::AcceptRole);
-        QPushButton* discard = box.addButton(qt(localized("Don't Save")), QMessageBox::DestructiveRole);
-        box.addButton(qt(localized("Cancel")), QMessageBox::RejectRole);
-        box.setDefaultButton(save);
-        box.exec();
-        if (box.clickedButton() == save) {
-            if (!saveKit(window)) {
-                return false;
-            }
-        } else if (box.clickedButton() != discard) {
+        const SaveAnswer answer = askToSaveChanges(window, window->displayName());
+        if (answer == SaveAnswer::Cancel || (answer == SaveAnswer::Save && !saveKit(window))) {
             return false;
         }
     }

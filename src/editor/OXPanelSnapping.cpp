@@ -1,5 +1,7 @@
 #include "editor/OXPanelSnapping.h"
 
+#include "editor/OXWindowFrame.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,7 +9,6 @@
 
 namespace {
 
-constexpr int kMaxDigits = 7;
 constexpr long kMaxOffset = 100000;
 
 enum Side { kLeft = 0, kBelow = 1, kRight = 2, kAbove = 3 };
@@ -15,26 +16,6 @@ constexpr int kFromFarEdge = 4;
 
 double top(const OXSnapRect& rect) { return rect.y + rect.height; }
 double right(const OXSnapRect& rect) { return rect.x + rect.width; }
-
-std::optional<long> parseInteger(std::string_view token)
-{
-    bool negative = false;
-    if (!token.empty() && token.front() == '-') {
-        negative = true;
-        token.remove_prefix(1);
-    }
-    if (token.empty() || token.size() > kMaxDigits) {
-        return std::nullopt;
-    }
-    long value = 0;
-    for (const char c : token) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return negative ? -value : value;
-}
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -132,8 +113,8 @@ std::optional<OXPanelSnap> OXParseSnapString(std::string_view text)
     if (tokens.size() != 2) {
         return std::nullopt;
     }
-    const auto position = parseInteger(tokens[0]);
-    const auto offset = parseInteger(tokens[1]);
+    const auto position = OXParseStoredInteger(tokens[0]);
+    const auto offset = OXParseStoredInteger(tokens[1]);
     if (!position || !offset || *position < OXPanelSnap::kUnsnapped || *position > 7 || std::abs(*offset) > kMaxOffset) {
         return std::nullopt;
     }

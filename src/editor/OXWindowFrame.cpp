@@ -18,27 +18,6 @@ constexpr long kMaxSize = 100000;
 constexpr size_t kMaxAttributeBytes = 65536;
 constexpr int kReadAttempts = 3;
 
-// One integer of at most kMaxDigits digits, with an optional minus sign.
-std::optional<long> parseNumber(std::string_view token)
-{
-    bool negative = false;
-    if (!token.empty() && token.front() == '-') {
-        negative = true;
-        token.remove_prefix(1);
-    }
-    if (token.empty() || token.size() > kMaxDigits) {
-        return std::nullopt;
-    }
-    long value = 0;
-    for (const char c : token) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return negative ? -value : value;
-}
-
 std::optional<OXRect> rectFrom(const std::array<long, 8>& numbers, size_t first)
 {
     const long x = numbers[first], y = numbers[first + 1], width = numbers[first + 2], height = numbers[first + 3];
@@ -123,6 +102,26 @@ void writeFallback(const std::filesystem::path& file, const std::string& name,
 
 } // namespace
 
+std::optional<long> OXParseStoredInteger(std::string_view token)
+{
+    bool negative = false;
+    if (!token.empty() && token.front() == '-') {
+        negative = true;
+        token.remove_prefix(1);
+    }
+    if (token.empty() || token.size() > kMaxDigits) {
+        return std::nullopt;
+    }
+    long value = 0;
+    for (const char c : token) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return negative ? -value : value;
+}
+
 std::string OXFrameString(const OXSavedFrame& frame)
 {
     std::string text(kFrameTag);
@@ -147,7 +146,7 @@ std::optional<OXSavedFrame> OXParseFrameString(std::string_view text)
         }
         text.remove_prefix(1);
         const size_t end = std::min(text.find(' '), text.size());
-        const auto parsed = parseNumber(text.substr(0, end));
+        const auto parsed = OXParseStoredInteger(text.substr(0, end));
         if (!parsed) {
             return std::nullopt;
         }

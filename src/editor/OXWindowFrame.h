@@ -36,6 +36,9 @@ struct OXSavedFrame {
 // 7 digits, coordinates beyond +-1000000, sizes below 1 or above 100000.
 std::string OXFrameString(const OXSavedFrame& frame);
 std::optional<OXSavedFrame> OXParseFrameString(std::string_view text);
+// One stored integer: at most 7 digits with an optional minus sign, nothing else (stored window and
+// panel geometry is read back strictly).
+std::optional<long> OXParseStoredInteger(std::string_view token);
 
 // The window moved inside `screen` if it sticks out (and shrunk to it if it is larger).
 OXRect OXConstrainFrameToScreen(const OXRect& window, const OXRect& screen);
