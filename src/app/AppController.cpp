@@ -3,6 +3,7 @@
 #include "BuildInfo.h"
 #include "app/DocumentController.h"
 #include "app/Inspector.h"
+#include "app/KitWindow.h"
 #include "widgets/DrumPickerView.h"
 #include "app/PreferencesWindow.h"
 #include "app/ReconcileDialog.h"
@@ -106,7 +107,11 @@ AppController::AppController()
     connect(documents_.get(), &DocumentController::documentsChanged, this, [this] {
         publishWindowOrder();
         // The transport and the drum list follow the front window.
-        inspector_->setDocumentWindow(documents_->frontmost());
+        if (KitWindow* kit = documents_->frontKitWindow()) {
+            inspector_->setKitWindow(kit);
+        } else {
+            inspector_->setDocumentWindow(documents_->frontmost());
+        }
         // The last window closing keeps the list it had: that document reopens next time.
         if (!terminating_ && !documents_->windows().empty()) {
             lastOpenDocuments_.clear();

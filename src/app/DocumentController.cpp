@@ -147,9 +147,18 @@ void DocumentController::forget(SongWindow* window)
 bool DocumentController::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate) {
+        const auto kit = std::find(kitWindows_.begin(), kitWindows_.end(), watched);
+        if (kit != kitWindows_.end()) {
+            if (frontKit_ != *kit) {
+                frontKit_ = *kit;
+                emit documentsChanged();
+            }
+            return QObject::eventFilter(watched, event);
+        }
         auto it = std::find(windows_.begin(), windows_.end(), watched);
-        if (it != windows_.end() && it != windows_.begin()) {
+        if (it != windows_.end() && (it != windows_.begin() || frontKit_)) {
             std::rotate(windows_.begin(), it, it + 1);
+            frontKit_ = nullptr;
             emit documentsChanged();
         }
     }
@@ -322,9 +331,15 @@ bool DocumentController::closeAll()
     return true;
 }
 
+KitWindow* DocumentController::frontKitWindow() const
+{
+    return frontKit_;
+}
+
 KitWindow* DocumentController::adoptKit(KitWindow* window)
 {
     kitWindows_.insert(kitWindows_.begin(), window);
+    window->installEventFilter(this);
     connect(window, &KitWindow::closeRequested, this, [this](KitWindow* w) { closeKit(w); });
     connect(window, &QObject::destroyed, this, [this, window] { forgetKit(window); });
     window->placeForFile();
@@ -341,6 +356,10 @@ void DocumentController::forgetKit(KitWindow* window)
         return;
     }
     kitWindows_.erase(it);
+    if (frontKit_ == window) {
+        frontKit_ = nullptr;
+        emit documentsChanged();
+    }
     if (windows_.empty() && kitWindows_.empty()) {
         emit lastWindowClosed();
     }

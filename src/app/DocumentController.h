@@ -52,6 +52,8 @@ public:
     bool saveKitAs(KitWindow* window);
     bool closeKit(KitWindow* window);
     const std::vector<KitWindow*>& kitWindows() const { return kitWindows_; }
+    // The kit window when a kit window was the last document window made active, else none.
+    KitWindow* frontKitWindow() const;
 
     QStringList recentDocuments() const;
     void clearRecentDocuments();
@@ -73,6 +75,7 @@ private:
     KitWindow* adoptKit(KitWindow* window);
     void forgetKit(KitWindow* window);
     std::vector<KitWindow*> kitWindows_;
+    KitWindow* frontKit_ = nullptr;
 };
 
 } // namespace rp::app

@@ -1,6 +1,7 @@
 #include "app/Inspector.h"
 
 #include "app/DrumListPanel.h"
+#include "app/KitWindow.h"
 #include "widgets/DrumPickerView.h"
 #include "app/PatternEditorHost.h"
 #include "app/SongWindow.h"
@@ -66,6 +67,19 @@ void Inspector::setDocumentWindow(SongWindow* window)
     refreshToggles();
     transport_->setSnappableToWindow(window);
     transport_->orderFront();
+}
+
+void Inspector::setKitWindow(KitWindow* window)
+{
+    setDocumentWindow(nullptr);
+    drumList_->showPicker(window ? window->drumPickerView() : nullptr, window);
+}
+
+void Inspector::kitWindowWillClose(KitWindow* window)
+{
+    if (drumList_->picker() && drumList_->picker() == window->drumPickerView()) {
+        drumList_->showPicker(nullptr, nullptr);
+    }
 }
 
 void Inspector::windowWillClose(SongWindow* window)

@@ -13,6 +13,7 @@
 namespace rp::app {
 
 class DrumListPanel;
+class KitWindow;
 class SongWindow;
 class TransportPanel;
 
@@ -28,6 +29,10 @@ public:
 
     // The front song window, or none: with a window both panels show beside it; without, both hide.
     void setDocumentWindow(SongWindow* window);
+    // A kit window in front: the drum list shows the kit's drums; the transport hides.
+    void setKitWindow(KitWindow* window);
+    // A kit window about to go: the drum list panel gives its drum list back first.
+    void kitWindowWillClose(KitWindow* window);
     // A window about to go: the panels let go of its editor and drum list first.
     void windowWillClose(SongWindow* window);
     // Change Tempo: the panel comes to the front with the tempo field taking the keyboard.

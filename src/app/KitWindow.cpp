@@ -2,12 +2,14 @@
 
 #include "app/AppController.h"
 #include "app/DocumentController.h"
+#include "app/Inspector.h"
 #include "editor/ORPMIDIRouting.h"
 #include "foundation/Localization.h"
 #include "foundation/Prompt.h"
 #include "foundation/UserDefaults.h"
 #include "midi/KWMIDIEndpoint.h"
 #include "player/ORPPlayer.h"
+#include "widgets/DrumPickerView.h"
 #include "widgets/EditorImages.h"
 #include "widgets/OASoundView.h"
 #include "widgets/OXShortcutKeyField.h"
@@ -84,6 +86,11 @@ KitWindow::KitWindow(std::unique_ptr<ORPDrumKitDocument> document, QWidget* pare
     document_->setClipboard(&clipboard_);
     document_->setSoundPlayer(this);
     document_->setMIDISender(this);
+    pickerView_ = new widgets::DrumPickerView(document_->drumPicker(), this);
+    pickerView_->hide();
+    pickerView_->setIconProvider([this](const ORPDrum& drum) {
+        return QPixmap::fromImage(widgets::EditorImages::drumIcon(drum, devicePixelRatioF()));
+    });
     buildLayout();
     buildMenus();
     resize(760, 640);
@@ -96,6 +103,10 @@ KitWindow::KitWindow(std::unique_ptr<ORPDrumKitDocument> document, QWidget* pare
 
 KitWindow::~KitWindow()
 {
+    // The drum list panel may hold this window's drum list: it gives it back before it goes.
+    if (auto* inspector = Inspector::shared()) {
+        inspector->kitWindowWillClose(this);
+    }
     document_->setView(nullptr);
     document_->setSoundPlayer(nullptr);
     document_->setMIDISender(nullptr);

@@ -8,6 +8,10 @@
 
 #include <QMainWindow>
 
+namespace rp::widgets {
+class DrumPickerView;
+}
+
 #include <memory>
 #include <string>
 
@@ -57,6 +61,8 @@ public:
     void redo();
     // Asks for a folder of sound files and builds the (new) kit from it.
     void buildKitFromFolder();
+    // The kit's drum list, shown in the floating drum list panel while this window is in front.
+    widgets::DrumPickerView* drumPickerView() const { return pickerView_; }
 
     // KitDocumentView
     void reloadBrowser() override;
@@ -100,6 +106,7 @@ private:
     std::shared_ptr<ORPPlayer> player_;
     std::shared_ptr<int> midiSenderToken_ = std::make_shared<int>(0);
     widgets::OXBrowserView* browser_ = nullptr;
+    widgets::DrumPickerView* pickerView_ = nullptr;
     QLineEdit* kitNameField_ = nullptr;
     QPlainTextEdit* kitInfoField_ = nullptr;
     QPushButton* fixLinksButton_ = nullptr;

@@ -109,6 +109,22 @@ class KitWindowTest(EditorCase):
         self.assertIn(36, notes)
         self.assertIn(38, notes)
 
+    def test_the_drum_list_panel_follows_the_front_kit_or_song_window(self):
+        def shown(probe, kind):  # hidden windows are left out of the probe
+            return any(p["kind"] == kind and p["visible"] for p in probe["panels"])
+
+        def drum_rows(probe):
+            table = next(c for c in probe["controls"] if c["name"] == "drumsTable")
+            return [r["cells"][0] for r in table["rows"]]
+
+        # A kit in front: its drums in the drum list, no transport.
+        self.app.wait("the kit's drum list", lambda p: (
+            shown(p, "drumList") and not shown(p, "transport") and drum_rows(p) == ["New instrument"]) or None)
+        song = next(w for w in self.app.probe()["windows"] if w["kind"] == "song")
+        self.app.focus_window(song)
+        self.app.wait("the song's drum list and transport", lambda p: (
+            shown(p, "drumList") and shown(p, "transport") and drum_rows(p)[:1] == ["kick"]) or None)
+
 
 if __name__ == "__main__":
     unittest.main()
