@@ -6,9 +6,6 @@ import unittest
 from editorcase import EditorCase
 from rpdriver import App, read_defaults, xdotool
 
-# The panel under test; the transport panel runs the same steps with its own kind, name and default.
-PANEL = {"kind": "drumList", "autosave": "DrumListPanel", "default": (4, 51)}
-SNAP_KEY = "OXInspectorPanel Snapping " + PANEL["autosave"]
 CAPTURE = 25
 DRAG_STRIP = 8  # the panel's empty strip along its top edge
 
@@ -34,7 +31,10 @@ def snapped_origin(size, window, position, offset):
     return x, y
 
 
-class PanelsTest(EditorCase):
+class PanelCase(EditorCase):
+    """The steps for one panel: its probe kind, its autosave name and its default snap."""
+
+    PANEL = None
 
     def setUp(self):
         super().setUp()
@@ -46,7 +46,7 @@ class PanelsTest(EditorCase):
         super().tearDown()
 
     def panel(self, probe):
-        return next((p for p in probe["panels"] if p["kind"] == PANEL["kind"] and p["visible"]), None)
+        return next((p for p in probe["panels"] if p["kind"] == self.PANEL["kind"] and p["visible"]), None)
 
     def wait_panel_at(self, app, what, snap):
         """Waits until the panel shows `snap` and sits where it says against the song window."""
@@ -71,12 +71,12 @@ class PanelsTest(EditorCase):
             time.sleep(0.05)
         xdotool("mouseup", 1)
 
-    def test_the_panel_snaps_follows_and_comes_back_where_it_was_dragged(self):
+    def check_the_panel_snaps_follows_and_comes_back_where_it_was_dragged(self):
         # Room on every side of the window; the panel follows it there at its default snap.
         xdotool("windowmove", "--sync", int(self.window["id"], 16), 560, 120)
         self.app.wait("the window moved", lambda p: self.app.song_windows(p)[0]["frame"][:2] == [560, 120] or None)
-        panel, window = self.wait_panel_at(self.app, "the panel at its default snap", PANEL["default"])
-        self.app.screenshot("panel-snapped")
+        panel, window = self.wait_panel_at(self.app, "the panel at its default snap", self.PANEL["default"])
+        self.app.screenshot(self.PANEL["kind"] + "-panel-snapped")
         wx, wy, ww, wh = window["frame"]
         pw, ph = panel["outerFrame"][2:]
 
@@ -99,16 +99,32 @@ class PanelsTest(EditorCase):
         above = drop[1] + ph / 2 < wy + wh / 2
         expected = (4, drop[1] - wy) if above else (0, wy + wh - (drop[1] + ph))
         self.wait_panel_at(self.app, "the panel snapped to the left edge", expected)
-        self.app.screenshot("panel-dragged")
+        self.app.screenshot(self.PANEL["kind"] + "-panel-dragged")
 
         # The next launch puts it there again, and the stored snap says so.
         defaults_dir = self.app.defaults_dir
         self.app.quit()
-        self.assertEqual(read_defaults(defaults_dir).get(SNAP_KEY), "%d %d" % expected)
+        snap_key = "OXInspectorPanel Snapping " + self.PANEL["autosave"]
+        self.assertEqual(read_defaults(defaults_dir).get(snap_key), "%d %d" % expected)
         self.relaunched = App([self.song], defaults_dir=defaults_dir)
         window = self.relaunched.wait_song_window("Rattlepan Example Song")
         self.relaunched.focus_window(window)
         self.wait_panel_at(self.relaunched, "the panel back at its stored snap", expected)
+
+
+class DrumListPanelTest(PanelCase):
+    PANEL = {"kind": "drumList", "autosave": "DrumListPanel", "default": (4, 51)}
+
+    def test_the_drum_list_snaps_follows_and_comes_back_where_it_was_dragged(self):
+        self.check_the_panel_snaps_follows_and_comes_back_where_it_was_dragged()
+
+
+class TransportPanelTest(PanelCase):
+    PANEL = {"kind": "transport", "autosave": "TransportPanel", "default": (1, 0)}
+
+    def test_the_transport_snaps_follows_and_comes_back_where_it_was_dragged(self):
+        self.check_the_panel_snaps_follows_and_comes_back_where_it_was_dragged()
+
 
 if __name__ == "__main__":
     unittest.main()
