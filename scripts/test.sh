@@ -15,8 +15,9 @@ step "tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 step "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-# The interface logic is Qt-free and runs here; the Qt views are not built again.
-scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_SANITIZE=ON -DRP_BUILD_GUI=OFF
+# The interface logic is Qt-free and runs here; the Qt views and the benchmarks are not built again.
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DRP_SANITIZE=ON -DRP_BUILD_GUI=OFF \
+  -DRP_BUILD_BENCH=OFF
 step "tests under ASan/UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
