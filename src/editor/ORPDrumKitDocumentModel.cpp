@@ -153,7 +153,7 @@ void ORPDrumKitDocument::removeGroups(const std::vector<size_t>& indexes)
     if (removed.empty())
         return;
     removeDrumsFromList(drumsOf(removed));
-    undoManager_.registerUndo(this, [this, removed, at] { insertGroups(removed, at); });
+    undoManager_.registerUndo(this, [this, removed = removed, at = at] { insertGroups(removed, at); });
     browser_.setSelection({});
     refreshAfterChange();
 }
@@ -166,7 +166,7 @@ void ORPDrumKitDocument::removeTypes(const std::vector<size_t>& indexes, const O
     if (removed.empty())
         return;
     removeDrumsFromList(drumsOf(removed));
-    undoManager_.registerUndo(this, [this, removed, at, group] { insertTypes(removed, at, group); });
+    undoManager_.registerUndo(this, [this, removed = removed, at = at, group] { insertTypes(removed, at, group); });
     selectItems({ group });
     refreshAfterChange();
 }
@@ -179,7 +179,7 @@ void ORPDrumKitDocument::removeVariants(const std::vector<size_t>& indexes, cons
     if (removed.empty())
         return;
     removeDrumsFromList(removed);
-    undoManager_.registerUndo(this, [this, removed, at, instrument] { insertVariants(removed, at, instrument); });
+    undoManager_.registerUndo(this, [this, removed = removed, at = at, instrument] { insertVariants(removed, at, instrument); });
     selectItems({ instrument });
     refreshAfterChange();
 }
