@@ -5,6 +5,7 @@
 #include "audio/SoundFile.h"
 #include "foundation/Localization.h"
 #include "foundation/Prompt.h"
+#include "foundation/TextCompare.h"
 
 #include <algorithm>
 #include <cctype>
@@ -40,25 +41,6 @@ std::optional<uint64_t> freeSpaceOf(const std::filesystem::path& folder)
         return std::nullopt;
     }
     return space.available;
-}
-
-// The leading integer of a text as a number box reads it: spaces, a sign, digits; 0 without digits.
-int64_t integerValue(const std::string& text)
-{
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        value = std::min<int64_t>(value * 10 + (text[i] - '0'), 1'000'000'000);
-    }
-    return negative ? -value : value;
 }
 
 // The string table keeps the alert's texts with carriage returns; a Qt message box shows those
@@ -177,12 +159,12 @@ void OASoundExporter::selectEncoding(size_t index)
 
 void OASoundExporter::setSampleRateText(const std::string& text)
 {
-    audioDesc_.mSampleRate = static_cast<double>(std::max<int64_t>(integerValue(text), 0));
+    audioDesc_.mSampleRate = static_cast<double>(std::max<int64_t>(rp::leadingIntegerValue(text), 0));
 }
 
 void OASoundExporter::setChannelsText(const std::string& text)
 {
-    audioDesc_.mChannelsPerFrame = static_cast<uint32_t>(std::clamp<int64_t>(integerValue(text), 0, 1000));
+    audioDesc_.mChannelsPerFrame = static_cast<uint32_t>(std::clamp<int64_t>(rp::leadingIntegerValue(text), 0, 1000));
 }
 
 std::string OASoundExporter::sampleRateText() const

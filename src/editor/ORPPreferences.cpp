@@ -2,6 +2,7 @@
 
 #include "editor/ORPMIDIRouting.h"
 #include "foundation/Localization.h"
+#include "foundation/TextCompare.h"
 #include "foundation/UserDefaults.h"
 #include "midi/KWMIDIManager.h"
 
@@ -30,21 +31,7 @@ ORPBarsPerRowControls ORPPreferences::barsPerRowControls(int64_t patternsPerRow)
 
 int64_t ORPPreferences::integerValueOfField(const std::string& text)
 {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    constexpr int64_t limit = std::numeric_limits<int32_t>::max();
-    int64_t value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        value = std::min(value * 10 + (text[i] - '0'), limit + 1);
-    }
-    return negative ? std::max(-value, -limit - 1) : std::min(value, limit);
+    return rp::leadingIntegerValue(text);
 }
 
 std::optional<rp::PropertyValue> ORPPreferences::value(const std::string& key) const

@@ -1,7 +1,10 @@
 #include "foundation/TextCompare.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utf8proc.h>
 
 namespace rp {
@@ -86,6 +89,25 @@ int compareIgnoringCase(std::string_view a, std::string_view b)
 bool equalIgnoringCase(std::string_view a, std::string_view b)
 {
     return compareIgnoringCase(a, b) == 0;
+}
+
+int64_t leadingIntegerValue(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    constexpr int64_t limit = std::numeric_limits<int32_t>::max();
+    int64_t value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = std::min(value * 10 + (text[i] - '0'), limit + 1);
+    }
+    return negative ? std::max(-value, -limit - 1) : std::min(value, limit);
 }
 
 } // namespace rp
