@@ -1,6 +1,8 @@
 #include "editor/OASoundWaveform.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/Localization.h"
+#include "kit/ORPDrumKit.h"
 
 #include <algorithm>
 #include <cctype>
@@ -180,6 +182,23 @@ bool OASoundViewModel::takeSoundFromFile(const std::filesystem::path& file)
     if (sound->channels() == 0 || sound->sampleRate() <= 0)
         return false;
     return setSoundWithDelegate(sound);
+}
+
+std::optional<std::filesystem::path> OASoundViewModel::writeForDragOut(const std::filesystem::path& folder) const
+{
+    if (!sound_ || !hasSamples_) {
+        return std::nullopt;
+    }
+    const FourCharCode type = sound_->sourceAudioFileType();
+    const std::string extension = OASound::fileExtensionForType(type).value_or("wav");
+    const std::string stem = std::filesystem::path(sound_->name()).stem().string();
+    const std::string base = sanitizedFilename(stem, localized("untitled"));
+    const auto target = URLByEnsuringUniqueLocalFilename(folder / (base + "." + extension));
+    Error error;
+    if (!sound_->writeToURL(target, type, sound_->sourceAudioStreamDescription(), &error)) {
+        return std::nullopt;
+    }
+    return target;
 }
 
 } // namespace rp::editor

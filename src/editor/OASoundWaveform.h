@@ -85,6 +85,12 @@ public:
     // A dropped or opened file: a sound that cannot be read leaves the current one in place.
     bool takeSoundFromFile(const std::filesystem::path& file);
 
+    // A drag out can start only when there are samples to write.
+    bool canDragOut() const { return hasSamples_; }
+    // Writes the sound for a drag out into `folder`, in its source file type and format, under its
+    // name made safe and unique there; the file written, or none when writing failed.
+    std::optional<std::filesystem::path> writeForDragOut(const std::filesystem::path& folder) const;
+
 private:
     void refresh();
 

@@ -1,6 +1,8 @@
 #include "widgets/OASoundView.h"
 
 #include "foundation/Localization.h"
+#include "kit/ORPUserDefaults.h"
+#include "widgets/OXDragOut.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -8,6 +10,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QApplication>
 
 namespace rp::widgets {
 
@@ -101,6 +104,32 @@ void OASoundView::mouseDoubleClickEvent(QMouseEvent*)
     model_.play();
 }
 
+void OASoundView::mousePressEvent(QMouseEvent* event)
+{
+    pressPoint_.reset();
+    if (event->button() == Qt::LeftButton) {
+        pressPoint_ = event->position().toPoint();
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void OASoundView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!pressPoint_ || !(event->buttons() & Qt::LeftButton) || !model_.canDragOut()
+        || (event->position().toPoint() - *pressPoint_).manhattanLength() < QApplication::startDragDistance()) {
+        return;
+    }
+    pressPoint_.reset();
+    const auto folder = freshDragOutFolder();
+    const auto file = folder ? model_.writeForDragOut(*folder) : std::nullopt;
+    if (!file) {
+        return;
+    }
+    // The picture of the well, its origin 16 points left of and below the mouse.
+    const QPixmap image = grab().scaled(width() / 2, height() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    runFileDrag(this, *file, image, QPoint(16, -16 + image.height()));
+}
+
 void OASoundView::openFromFile()
 {
     if (!model_.isEditable()) {
@@ -111,6 +140,9 @@ void OASoundView::openFromFile()
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(localized("Choose")));
     dialog.setProperty("probeKind", "openPanel");
+    if (const auto folder = ORPUserDefaults::exportDirectoryURL()) {
+        dialog.setDirectory(QString::fromStdString(folder->string()));
+    }
     QStringList patterns;
     if (const auto types = OASound::unfilteredFileTypes()) {
         for (const auto& type : *types) {
@@ -125,7 +157,10 @@ void OASoundView::openFromFile()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;
     }
-    model_.takeSoundFromFile(dialog.selectedFiles().front().toStdString());
+    const std::filesystem::path chosen = dialog.selectedFiles().front().toStdString();
+    if (model_.takeSoundFromFile(chosen)) {
+        ORPUserDefaults::setExportDirectoryURL(chosen.parent_path());
+    }
     refresh();
 }
 
@@ -137,8 +172,7 @@ void OASoundView::contextMenuEvent(QContextMenuEvent* event)
             menu.addSeparator();
             continue;
         }
-        // Saving a sound needs the export panel, which this window does not offer.
-        if (item.action == "saveToFile:") {
+        if (item.action == "saveToFile:" && !saveHandler_) {
             continue;
         }
         QAction* action = menu.addAction(QString::fromStdString(item.title));
@@ -147,6 +181,8 @@ void OASoundView::contextMenuEvent(QContextMenuEvent* event)
             connect(action, &QAction::triggered, this, [this] { model_.play(); });
         } else if (item.action == "openFromFile:") {
             connect(action, &QAction::triggered, this, [this] { openFromFile(); }, Qt::QueuedConnection);
+        } else if (item.action == "saveToFile:") {
+            connect(action, &QAction::triggered, this, [this] { saveHandler_(); }, Qt::QueuedConnection);
         }
     }
     if (!menu.isEmpty()) {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 namespace rp::widgets {
 
@@ -22,6 +23,8 @@ public:
     editor::OASoundViewModel& model() { return model_; }
     // A folder dropped on the view; true when it was taken.
     void setFolderHandler(std::function<bool(const std::filesystem::path&)> handler) { folderHandler_ = std::move(handler); }
+    // "Save Sound..." runs this (the window owns the export panel); without it the item is not offered.
+    void setSaveHandler(std::function<void()> handler) { saveHandler_ = std::move(handler); }
     // Shows the model's picture again (after the model's sound changed).
     void refresh();
     // The non-native chooser for one sound file.
@@ -33,6 +36,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
@@ -43,6 +48,8 @@ private:
 
     editor::OASoundViewModel model_;
     std::function<bool(const std::filesystem::path&)> folderHandler_;
+    std::function<void()> saveHandler_;
+    std::optional<QPoint> pressPoint_;
     bool highlighted_ = false;
 };
 

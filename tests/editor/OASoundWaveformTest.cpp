@@ -145,4 +145,30 @@ TEST_F(SoundViewTest, MenuItemsAndDropsByState)
     EXPECT_EQ(titles(), (std::vector<std::string> { "Open Sound..." }));
 }
 
+TEST_F(SoundViewTest, DraggedOutSoundsGetSafeUniqueNamesInTheirOwnFormat)
+{
+    EXPECT_FALSE(view.canDragOut());
+    EXPECT_FALSE(view.writeForDragOut(dir.path()));
+    const auto out = dir / "out";
+    std::filesystem::create_directory(out);
+    view.setSound(second);
+    ASSERT_TRUE(view.canDragOut());
+    const auto written = view.writeForDragOut(out);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(*written, out / "second.wav");
+    const auto again = view.writeForDragOut(out);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, out / "second 2.wav");
+    auto copy = OASound::soundWithContentsOfURL(*again);
+    EXPECT_EQ(copy->channels(), 2);
+    EXPECT_EQ(copy->frames(), 2205u);
+
+    // A name that would climb out of the folder or hide stays a plain file inside it.
+    rp::test::writeSoundFile(dir / "..hidden.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, std::vector<double>(10, 0.1));
+    view.setSound(OASound::soundWithContentsOfURL(dir / "..hidden.wav"));
+    const auto hidden = view.writeForDragOut(out);
+    ASSERT_TRUE(hidden);
+    EXPECT_EQ(*hidden, out / "hidden.wav");
+}
+
 } // namespace
