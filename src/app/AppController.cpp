@@ -214,6 +214,10 @@ void AppController::storeOpenDocuments()
 void AppController::publishWindowOrder()
 {
     std::vector<std::shared_ptr<ORPMIDIPacketReceiver>> receivers;
+    // A kit window in front takes the notes (its MIDI listen button); the songs follow.
+    if (KitWindow* kit = documents_->frontKitWindow()) {
+        receivers.push_back(kit->document().midiReceiver());
+    }
     for (SongWindow* window : documents_->windows()) {
         receivers.push_back(window->document()->midiReceiver());
     }
@@ -287,7 +291,7 @@ void AppController::installMenus(QMainWindow* window)
     connect(recent, &QMenu::aboutToShow, this, [this, recent] { fillRecentMenu(recent); });
     fillRecentMenu(recent);
     file->addSeparator();
-    add(file, "Close", "performClose:", QKeySequence::Close, [window] { window->close(); });
+    add(file, "Close", "performClose:", QKeySequence(QStringLiteral("Ctrl+W")), [window] { window->close(); });
     add(file, "Save", "saveDocument:", QKeySequence::Save, [this, songWindow] { documents_->saveDocument(songWindow); });
     add(file, "Save As...", "saveDocumentAs:", QKeySequence(QStringLiteral("Ctrl+Shift+S")),
         [this, songWindow] { documents_->saveDocumentAs(songWindow); });

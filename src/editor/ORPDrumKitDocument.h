@@ -21,6 +21,8 @@ namespace rp {
 class UserDefaults;
 }
 
+class ORPMIDIPacketReceiver;
+
 namespace rp::editor {
 
 // Pasteboard type names of the kit editor: row indexes for drags inside the program, keyed archives
@@ -222,6 +224,9 @@ public:
     // A MIDI packet moved to the main thread: while listening, the first note-on with a non-zero
     // velocity sets the current drum's channel, note and velocity and ends listening.
     bool handleMIDIPacket(const std::vector<uint8_t>& bytes);
+    // What the MIDI routing delivers to while this kit's window is in front: it copies each packet
+    // and hands it to handleMIDIPacket on the main thread, unless the document has gone by then.
+    std::shared_ptr<ORPMIDIPacketReceiver> midiReceiver();
 
     // ---- clipboard, drag and drop ----
     bool canCopy() const;
@@ -303,6 +308,9 @@ private:
     KitSoundPlayer* soundPlayer_ = nullptr;
     bool fixLinksEnabled_ = false;
     bool listening_ = false;
+    // Lives exactly as long as the document: packets queued for the main thread check it first.
+    std::shared_ptr<ORPDrumKitDocument*> liveness_ = std::make_shared<ORPDrumKitDocument*>(this);
+    std::shared_ptr<ORPMIDIPacketReceiver> midiReceiver_;
     // While a cell is being renamed: its column, item and old text.
     struct Renaming {
         KitColumn column;

@@ -3,8 +3,10 @@
 
 #include "editor/ORPDrumKitDocument.h"
 
+#include "editor/ORPMIDIRouting.h"
 #include "foundation/Localization.h"
 #include "foundation/Logger.h"
+#include "foundation/RunLoop.h"
 
 #include <algorithm>
 #include <cmath>
@@ -375,6 +377,40 @@ bool ORPDrumKitDocument::handleMIDIPacket(const std::vector<uint8_t>& bytes)
     if (view_)
         view_->listenStateChanged(false);
     return true;
+}
+
+namespace {
+
+class KitMIDIForwarder final : public ORPMIDIPacketReceiver {
+public:
+    explicit KitMIDIForwarder(std::weak_ptr<ORPDrumKitDocument*> document)
+        : document_(std::move(document))
+    {
+    }
+
+    void processMIDIPacket(const rp::MIDIPacket& packet, KWMIDIEndpoint*) override
+    {
+        // The packet's bytes belong to the MIDI thread's buffer: copy them before handing over.
+        std::vector<uint8_t> bytes(packet.data.begin(), packet.data.end());
+        RunLoop::main().perform([document = document_, bytes = std::move(bytes)] {
+            if (auto live = document.lock()) {
+                (*live)->handleMIDIPacket(bytes);
+            }
+        });
+    }
+
+private:
+    std::weak_ptr<ORPDrumKitDocument*> document_;
+};
+
+} // namespace
+
+std::shared_ptr<ORPMIDIPacketReceiver> ORPDrumKitDocument::midiReceiver()
+{
+    if (!midiReceiver_) {
+        midiReceiver_ = std::make_shared<KitMIDIForwarder>(liveness_);
+    }
+    return midiReceiver_;
 }
 
 // --- Context menu ---

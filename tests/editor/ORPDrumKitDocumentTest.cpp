@@ -3,12 +3,15 @@
 #include "editor/EditorTestSupport.h"
 #include "editor/ORPSongTables.h"
 #include "kit/KitTestSupport.h"
+#include "editor/ORPMIDIRouting.h"
 #include "foundation/Logger.h"
+#include "foundation/PlainRunLoop.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <sstream>
+#include <thread>
 
 using namespace rp::editor;
 using rp::test::makeDrum;
@@ -553,3 +556,27 @@ TEST(KitDocumentFolderTest, AFolderOfSamplesBuildsANewKitAsOneStep)
 }
 
 } // namespace
+
+TEST(KitDocumentThreads, ListenedNotesCrossToTheMainThreadAndNeverReachAnEndedDocument)
+{
+    auto document = std::make_unique<ORPDrumKitDocument>();
+    document->setListening(true);
+    auto receiver = document->midiReceiver();
+    const std::vector<uint8_t> noteOn { 0x99, 38, 90 };
+    rp::MIDIPacket packet;
+    packet.data = noteOn;
+    std::thread([&] { receiver->processMIDIPacket(packet, nullptr); }).join();
+    rp::RunLoop::main().runUntil([&] { return !document->isListening(); }, 5.0);
+    const auto& drum = document->currentDrum();
+    EXPECT_EQ(int { drum->midiChannel() }, 9);
+    EXPECT_EQ(int { drum->midiNote() }, 38);
+    EXPECT_EQ(int { drum->midiVelocity() }, 90);
+
+    // A note still on its way when the window closes is dropped (the sanitizer builds would report
+    // a stale document being touched).
+    document->setListening(true);
+    std::thread([&] { receiver->processMIDIPacket(packet, nullptr); }).join();
+    document.reset();
+    rp::RunLoop::main().runFor(0.05);
+    EXPECT_EQ(receiver.use_count(), 1);
+}
