@@ -70,6 +70,8 @@ public:
     void setKitInfo(const std::optional<std::string>& info);
     std::optional<std::string> fixLinksPrompt() const;
     void setFixLinksPrompt(const std::optional<std::string>& prompt);
+    // The text shown when a kit has no prompt of its own.
+    static std::string defaultFixLinksPrompt();
     std::optional<ORPImageData> kitImage() const;
     void setKitImage(const std::optional<ORPImageData>& image);
 

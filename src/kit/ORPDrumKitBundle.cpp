@@ -742,6 +742,16 @@ ORPDrumKitPtr ORPDrumKit::drumKitFromURL(
     return nullptr;
 }
 
+std::string ORPDrumKit::defaultFixLinksPrompt()
+{
+    std::string prompt = rp::localized("{{default fix links prompt}}");
+    if (prompt == "{{default fix links prompt}}") {
+        prompt = "Choose a folder that holds the missing sounds. Rattlepan searches it and every "
+                 "folder inside it for files of the same names.";
+    }
+    return prompt;
+}
+
 int ORPDrumKit::fixBrokenLinksInteractively()
 {
     const int missing = missingLinkedSoundCount();
@@ -754,11 +764,7 @@ int ORPDrumKit::fixBrokenLinksInteractively()
     if (prompt && !prompt->empty()) {
         alert.message = *prompt;
     } else {
-        alert.message = rp::localized("{{default fix links prompt}}");
-        if (alert.message == "{{default fix links prompt}}") {
-            alert.message = "Choose a folder that holds the missing sounds. Rattlepan searches it and every "
-                            "folder inside it for files of the same names.";
-        }
+        alert.message = defaultFixLinksPrompt();
     }
     alert.buttons = { rp::localized("Continue") };
     rp::Prompt::current().runAlert(alert);
