@@ -3,6 +3,7 @@
 #include "app/AppController.h"
 #include "app/Inspector.h"
 #include "app/UiProbe.h"
+#include "app/WindowPlacement.h"
 #include "editor/OXWindowFrame.h"
 #include "editor/SongOverview.h"
 #include "foundation/Localization.h"
@@ -53,16 +54,6 @@ QString qt(const std::string& text)
 
 constexpr const char* kFrameAutosaveName = "Song Window";
 constexpr const char* kAutosavedFrameKey = "RPWindowFrame Song Window";
-
-OXRect toRect(const QRect& rect)
-{
-    return { rect.x(), rect.y(), rect.width(), rect.height() };
-}
-
-QRect toQRect(const OXRect& rect)
-{
-    return { rect.x, rect.y, rect.width, rect.height };
-}
 
 
 } // namespace
@@ -516,7 +507,7 @@ bool SongWindow::eventFilter(QObject* watched, QEvent* event)
 void SongWindow::closeEvent(QCloseEvent* event)
 {
     if (closingAccepted_) {
-        OXSavedFrame frame { toRect(geometry()), toRect(screen() ? screen()->geometry() : QRect()) };
+        OXSavedFrame frame { toOXRect(geometry()), toOXRect(screen() ? screen()->geometry() : QRect()) };
         UserDefaults::standard().setString(OXFrameString(frame), kAutosavedFrameKey);
         event->accept();
         return;
@@ -602,35 +593,19 @@ namespace rp::app {
 void SongWindow::placeForFile()
 {
     auto& defaults = UserDefaults::standard();
-    const QRect available = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
-    std::optional<OXRect> fromAttribute;
+    std::optional<OXRect> fromFile;
     if (const auto& file = document_->fileURL()) {
         if (auto saved = OXWindowFrameAttribute::frameFromAttributeAtURL(*file, kFrameAutosaveName, defaults)) {
-            fromAttribute = OXConstrainFrameToScreen(saved->window, toRect(available));
+            fromFile = saved->window;
         }
     }
     std::optional<OXRect> autosaved;
     if (auto text = defaults.stringForKey(kAutosavedFrameKey)) {
         if (auto saved = OXParseFrameString(*text)) {
-            autosaved = OXConstrainFrameToScreen(saved->window, toRect(available));
+            autosaved = saved->window;
         }
     }
-    std::vector<OXRect> others;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget != this && qobject_cast<SongWindow*>(widget) && widget->isVisible()) {
-            others.push_back(toRect(widget->geometry()));
-        }
-    }
-    // Without a window manager there is no title bar to measure; the style's height stands in.
-    int titleBar = frameGeometry().height() - geometry().height();
-    if (titleBar <= 0) {
-        titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    }
-    QRect current = geometry();
-    if (!fromAttribute && !autosaved) {
-        current.moveCenter(available.center());
-    }
-    setGeometry(toQRect(OXCascadeFromSavedFrame(fromAttribute, autosaved, toRect(current), titleBar, others)));
+    placeDocumentWindow(this, fromFile, autosaved, [](QWidget* other) { return qobject_cast<SongWindow*>(other) != nullptr; });
 }
 
 void SongWindow::saveFrameToFile()
@@ -640,8 +615,8 @@ void SongWindow::saveFrameToFile()
         return;
     }
     OXSavedFrame frame;
-    frame.window = toRect(geometry());
-    frame.screen = toRect(screen() ? screen()->geometry() : QRect(0, 0, 0, 0));
+    frame.window = toOXRect(geometry());
+    frame.screen = toOXRect(screen() ? screen()->geometry() : QRect(0, 0, 0, 0));
     auto& defaults = UserDefaults::standard();
     OXWindowFrameAttribute::saveFrameToAttributeAtURL(*file, kFrameAutosaveName, frame, defaults);
     defaults.setString(OXFrameString(frame), kAutosavedFrameKey);
