@@ -3,8 +3,12 @@
 #include "app/AppController.h"
 #include "app/DocumentController.h"
 #include "app/Inspector.h"
+#include "app/SoundExportDialog.h"
+#include "app/WindowPlacement.h"
 #include "editor/ORPMIDIRouting.h"
 #include "foundation/Localization.h"
+#include "foundation/Logger.h"
+#include "kit/ORPUserDefaults.h"
 #include "foundation/Prompt.h"
 #include "foundation/UserDefaults.h"
 #include "midi/KWMIDIEndpoint.h"
@@ -12,11 +16,14 @@
 #include "widgets/DrumPickerView.h"
 #include "widgets/EditorImages.h"
 #include "widgets/OASoundView.h"
+#include "widgets/OXImageView.h"
 #include "widgets/OXShortcutKeyField.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -46,11 +53,6 @@ namespace {
 QString qt(const std::string& text)
 {
     return QString::fromStdString(text);
-}
-
-OXRect toRect(const QRect& rect)
-{
-    return OXRect { rect.x(), rect.y(), rect.width(), rect.height() };
 }
 
 // The General MIDI percussion notes offered by the preset pop-up.
@@ -99,6 +101,9 @@ KitWindow::KitWindow(std::unique_ptr<ORPDrumKitDocument> document, QWidget* pare
     reloadBrowser();
     refreshDrumFields();
     refreshTitle();
+    // The browser, not the kit name field, has the keys first: typing starts nothing by accident
+    // and the window's shortcuts (Close among them) work at once.
+    browser_->columnView(0)->setFocus();
 }
 
 KitWindow::~KitWindow()
@@ -155,12 +160,32 @@ void KitWindow::buildLayout()
         document_->fixLinks();
         refreshButtons();
     });
+    promptButton_ = new QPushButton(qt(localized("Prompt...")));
+    promptButton_->setProperty("probeName", "fixLinksPromptButton");
+    promptButton_->setToolTip(qt(localized("The message shown when this kit's linked sounds must be located")));
+    connect(promptButton_, &QPushButton::clicked, this, [this] { editFixLinksPrompt(); });
     auto* nameRow = new QHBoxLayout;
     nameRow->addWidget(kitNameField_, 1);
     nameRow->addWidget(fixLinksButton_);
+    nameRow->addWidget(promptButton_);
     kitForm->addRow(qt(localized("Kit Name:")), nameRow);
     kitForm->addRow(qt(localized("Description:")), kitInfoField_);
-    outer->addLayout(kitForm);
+    kitImageWell_ = new widgets::OXImageView;
+    kitImageWell_->setProperty("probeName", "kitImageWell");
+    kitImageWell_->setToolTip(qt(localized("Kit picture: drop, paste or open an image")));
+    kitImageWell_->setFixedSize(84, 84);
+    kitImageWell_->setMaximumPixels(1024);
+    kitImageWell_->setPlaceholderText(qt(localized("Kit Picture")));
+    kitImageWell_->setDefaultFilename([this] {
+        const auto name = std::get<std::optional<std::string>>(document_->kitValue(editor::KitAttribute::KitName));
+        return name.value_or(displayName());
+    });
+    connect(kitImageWell_, &widgets::OXImageView::imageChanged, this,
+        [this] { document_->setKitImage(kitImageWell_->imageData()); });
+    auto* kitRow = new QHBoxLayout;
+    kitRow->addLayout(kitForm, 1);
+    kitRow->addWidget(kitImageWell_, 0, Qt::AlignTop);
+    outer->addLayout(kitRow);
 
     // The browser with add and delete buttons under each column.
     auto* browserBox = new QWidget;
@@ -201,10 +226,16 @@ void KitWindow::buildLayout()
     // The current drum.
     auto* drumBox = new QGroupBox;
     auto* drum = new QGridLayout(drumBox);
-    drumIcon_ = new QLabel;
+    drumIcon_ = new widgets::OXImageView;
     drumIcon_->setProperty("probeName", "drumIcon");
-    drumIcon_->setFixedSize(24, 24);
-    drumIcon_->setAlignment(Qt::AlignCenter);
+    drumIcon_->setToolTip(qt(localized("Drum icon: drop, paste or open an image")));
+    drumIcon_->setFixedSize(40, 40);
+    drumIcon_->setMaximumPixels(256);
+    drumIcon_->setDefaultFilename([this] {
+        const ORPDrumPtr& current = document_->currentDrum();
+        return current ? current->compositeName() : std::string();
+    });
+    connect(drumIcon_, &widgets::OXImageView::imageChanged, this, [this] { document_->setDrumIcon(drumIcon_->imageData()); });
     drumTitle_ = new QLabel;
     drumTitle_->setProperty("probeName", "drumTitle");
     QFont titleFont = drumTitle_->font();
@@ -242,6 +273,7 @@ void KitWindow::buildLayout()
         QMessageBox::warning(this, qt(localized("Build Kit from Folder")), qt(failure));
         return false;
     });
+    soundView_->setSaveHandler([this] { saveSound(); });
     drum->addWidget(soundView_, 1, 0, 1, 3);
 
     volumeSlider_ = new QSlider(Qt::Horizontal);
@@ -357,6 +389,16 @@ void KitWindow::buildLayout()
     midi->addWidget(midiVelocityField_);
     midi->addWidget(midiPresetButton_);
     midi->addStretch(1);
+    listenButton_ = new QPushButton(qt(localized("Listen")));
+    listenButton_->setProperty("probeName", "midiListenButton");
+    listenButton_->setCheckable(true);
+    listenButton_->setToolTip(qt(localized("Take channel, note and velocity from the next note played")));
+    connect(listenButton_, &QPushButton::toggled, this, [this](bool on) {
+        if (!refreshing_) {
+            document_->setListening(on);
+        }
+    });
+    midi->addWidget(listenButton_);
     midi->addWidget(playMIDIButton_);
     drum->addLayout(midi, 4, 0, 1, 3);
 
@@ -401,7 +443,7 @@ void KitWindow::buildMenus()
         }
     });
     file->addSeparator();
-    add(file, "Close", "performClose:", QKeySequence::Close, [this] { close(); });
+    add(file, "Close", "performClose:", QKeySequence(QStringLiteral("Ctrl+W")), [this] { close(); });
     add(file, "Save", "saveDocument:", QKeySequence::Save, [this, documents] {
         if (documents) {
             documents->saveKit(this);
@@ -557,18 +599,16 @@ void KitWindow::buildKitFromFolder()
 
 void KitWindow::placeForFile()
 {
-    const auto frame = document_->savedFrame(UserDefaults::standard());
-    if (!frame) {
-        return;
+    std::optional<OXRect> fromFile;
+    if (const auto frame = document_->savedFrame(UserDefaults::standard())) {
+        fromFile = frame->window;
     }
-    const QRect available = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
-    const OXRect placed = OXConstrainFrameToScreen(frame->window, toRect(available));
-    setGeometry(placed.x, placed.y, placed.width, placed.height);
+    placeDocumentWindow(this, fromFile, std::nullopt, [](QWidget* other) { return qobject_cast<KitWindow*>(other) != nullptr; });
 }
 
 OXSavedFrame KitWindow::currentFrame() const
 {
-    return OXSavedFrame { toRect(geometry()), toRect(screen() ? screen()->geometry() : QRect(0, 0, 0, 0)) };
+    return OXSavedFrame { toOXRect(geometry()), toOXRect(screen() ? screen()->geometry() : QRect(0, 0, 0, 0)) };
 }
 
 // ---- the document's requests ----
@@ -598,11 +638,12 @@ void KitWindow::refreshDrumFields()
     const bool has = drum != nullptr;
     for (QWidget* field : std::initializer_list<QWidget*> { shortcutField_, soundView_, volumeSlider_, panSlider_,
              playButton_, precedenceBox_, embedBox_, midiChannelField_, midiNoteField_, midiVelocityField_,
-             midiPresetButton_, playMIDIButton_ }) {
+             midiPresetButton_, playMIDIButton_, drumIcon_, listenButton_ }) {
         field->setEnabled(has);
     }
     drumTitle_->setText(has ? qt(drum->compositeName()) : QString());
-    drumIcon_->setPixmap(has ? QPixmap::fromImage(widgets::EditorImages::drumIcon(*drum, devicePixelRatioF())) : QPixmap());
+    drumIcon_->setImageData(has ? drum->storedSourceImage() : std::nullopt);
+    drumIcon_->setPlaceholder(has ? widgets::EditorImages::drumIcon(*drum, devicePixelRatioF()) : QImage());
     if (has) {
         shortcutField_->setText(qt(drum->shortcutKey().value_or(std::string())));
         const OASoundPtr sound = drum->storedSound();
@@ -650,12 +691,79 @@ void KitWindow::refreshKitFields()
     if (kitInfoField_->toPlainText().toStdString() != info.value_or(std::string())) {
         kitInfoField_->setPlainText(qt(info.value_or(std::string())));
     }
+    kitImageWell_->setImageData(std::get<std::optional<ORPImageData>>(document_->kitValue(editor::KitAttribute::KitImage)));
     refreshing_ = false;
     refreshButtons();
     refreshTitle();
 }
 
-void KitWindow::listenStateChanged(bool) { }
+void KitWindow::listenStateChanged(bool listening)
+{
+    refreshing_ = true;
+    listenButton_->setChecked(listening);
+    refreshing_ = false;
+}
+
+void KitWindow::saveSound()
+{
+    const OASoundPtr sound = soundView_->model().sound();
+    if (!sound) {
+        return;
+    }
+    auto exporter = OASoundExporter::exporterWithDefaultFileType(sound->sourceAudioFileType(),
+        sound->sourceAudioStreamDescription(), static_cast<float>(sound->duration()), sound->name());
+    exporter->setPrompt(localized("Save"));
+    exporter->setMessage(localized("Save Sound File"));
+    exporter->setCanChooseFormat(true, true, true, false);
+    const auto folder = ORPUserDefaults::exportDirectoryURL();
+    if (!SoundExportDialog::run(*exporter, this, folder, std::filesystem::path(sound->name()).stem().string())) {
+        return;
+    }
+    Error error;
+    if (sound->writeToURL(exporter->fileURL(), exporter->fileType(), exporter->streamDescription(), &error)) {
+        ORPUserDefaults::setExportDirectoryURL(exporter->fileURL().parent_path());
+        return;
+    }
+    Logger::log("an error occurred during file write");
+    // A sound that was not written is said so, not only logged.
+    QMessageBox::warning(this, qt(localized("Save Sound")),
+        qt(error.description.empty() ? localized("The sound could not be written.") : error.description));
+}
+
+void KitWindow::editFixLinksPrompt()
+{
+    auto* panel = new QDialog(this);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setWindowModality(Qt::WindowModal);
+    panel->setWindowTitle(qt(localized("Fix Links Prompt")));
+    panel->setProperty("probeKind", "promptPanel");
+    auto* layout = new QVBoxLayout(panel);
+    layout->addWidget(new QLabel(qt(localized("The message shown when this kit's linked sounds must be located:"))));
+    auto* field = new QLineEdit;
+    field->setProperty("probeName", "fixLinksPromptField");
+    field->setMinimumWidth(420);
+    field->setPlaceholderText(qt(ORPDrumKit::defaultFixLinksPrompt()));
+    const auto prompt = std::get<std::optional<std::string>>(document_->kitValue(editor::KitAttribute::FixLinksPrompt));
+    if (prompt && !prompt->empty()) {
+        field->setText(qt(*prompt));
+    }
+    layout->addWidget(field);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, panel, [this, panel, field] {
+        document_->setFixLinksPrompt(field->text().toStdString());
+        panel->accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, panel, &QDialog::reject);
+    panel->open();
+    if (field->text().isEmpty()) {
+        // The placeholder stays readable: the empty field does not take the focus.
+        buttons->button(QDialogButtonBox::Ok)->setFocus();
+    } else {
+        field->selectAll();
+        field->setFocus();
+    }
+}
 
 void KitWindow::beep()
 {
@@ -789,7 +897,8 @@ void KitWindow::closeEvent(QCloseEvent* event)
         return;
     }
     event->ignore();
-    emit closeRequested(this);
+    // Asked after this close event ends: a close() made while one is being handled is dropped.
+    QMetaObject::invokeMethod(this, [this] { emit closeRequested(this); }, Qt::QueuedConnection);
 }
 
 } // namespace rp::app

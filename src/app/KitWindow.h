@@ -27,6 +27,7 @@ class OXShortcutKeyField;
 
 namespace rp::widgets {
 class OASoundView;
+class OXImageView;
 }
 
 namespace rp::app {
@@ -61,6 +62,10 @@ public:
     void redo();
     // Asks for a folder of sound files and builds the (new) kit from it.
     void buildKitFromFolder();
+    // "Save Sound...": the current drum's sound through the sound export panel.
+    void saveSound();
+    // The fix-links prompt panel, as a sheet on this window.
+    void editFixLinksPrompt();
     // The kit's drum list, shown in the floating drum list panel while this window is in front.
     widgets::DrumPickerView* drumPickerView() const { return pickerView_; }
 
@@ -113,7 +118,10 @@ private:
     QPushButton* addButtons_[3] = {};
     QPushButton* deleteButtons_[3] = {};
     QLabel* drumTitle_ = nullptr;
-    QLabel* drumIcon_ = nullptr;
+    widgets::OXImageView* drumIcon_ = nullptr;
+    widgets::OXImageView* kitImageWell_ = nullptr;
+    QPushButton* promptButton_ = nullptr;
+    QPushButton* listenButton_ = nullptr;
     OXShortcutKeyField* shortcutField_ = nullptr;
     widgets::OASoundView* soundView_ = nullptr;
     QSlider* volumeSlider_ = nullptr;

@@ -297,6 +297,11 @@ nlohmann::json UiProbe::describe() const
         }
     }
     probe["windows"] = windows;
+    // The widget with the keyboard focus: its probe name, else its class.
+    if (const QWidget* focus = QApplication::focusWidget()) {
+        const QString name = focus->property("probeName").toString();
+        probe["focus"] = text(name.isEmpty() ? QString::fromLatin1(focus->metaObject()->className()) : name);
+    }
     probe["panels"] = panels;
     probe["dialogs"] = dialogs;
     probe["controls"] = controls;

@@ -6,6 +6,8 @@
 #include "app/KitWindow.h"
 #include "app/QtTestApplication.h"
 #include "widgets/OASoundView.h"
+#include "widgets/OXImageView.h"
+#include "foundation/UndoManager.h"
 
 #include <QLineEdit>
 #include <QMenu>
@@ -198,6 +200,57 @@ TEST_F(KitWindowFixture, ASoundTakenByTheWellReachesTheDrumAndIsPaintedInsideThe
         EXPECT_FALSE(isFill(image.pixelColor(x, 3))) << x;
     }
     std::filesystem::remove_all(folder);
+}
+
+TEST_F(KitWindowFixture, ImageWellsStoreBoundedPNGsAsOneUndoStepEach)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("rp-kitwells-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    QImage big(2000, 1000, QImage::Format_RGB32);
+    big.fill(Qt::red);
+    const QString bigFile = QString::fromStdString((folder / "big.jpg").string());
+    ASSERT_TRUE(big.save(bigFile, "JPG"));
+    std::ofstream(folder / "fake.png") << "not an image";
+
+    auto* icon = named<rp::widgets::OXImageView>("drumIcon");
+    auto* picture = named<rp::widgets::OXImageView>("kitImageWell");
+    ASSERT_NE(icon, nullptr);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_FALSE(icon->takeImageFromFile(QString::fromStdString((folder / "fake.png").string())));
+    EXPECT_EQ(window->document().undoManager().undoStepCount(), 0u);
+
+    // The icon is scaled to its bound and kept as PNG on the drum.
+    ASSERT_TRUE(icon->takeImageFromFile(bigFile));
+    const auto stored = window->document().currentDrum()->storedSourceImage();
+    ASSERT_TRUE(stored);
+    const QImage decoded = QImage::fromData(stored->data(), static_cast<int>(stored->size()), "PNG");
+    EXPECT_EQ(decoded.size(), QSize(256, 128));
+    EXPECT_EQ(window->document().undoManager().undoActionName(), "Drum Icon");
+
+    ASSERT_TRUE(picture->takeImageFromFile(bigFile));
+    const auto kitImage = window->document().kit()->kitImage();
+    ASSERT_TRUE(kitImage);
+    EXPECT_EQ(QImage::fromData(kitImage->data(), static_cast<int>(kitImage->size())).size(), QSize(1024, 512));
+
+    // Undo takes the picture back out of the well as well as the kit.
+    window->undo();
+    EXPECT_FALSE(window->document().kit()->kitImage());
+    EXPECT_FALSE(picture->imageData());
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(KitWindowFixture, TheListenButtonFollowsTheDocument)
+{
+    auto* listen = named<QPushButton>("midiListenButton");
+    ASSERT_NE(listen, nullptr);
+    listen->click();
+    EXPECT_TRUE(window->document().isListening());
+    EXPECT_TRUE(window->document().handleMIDIPacket({ 0x92, 45, 77 }));
+    // One accepted note turns the switch off.
+    EXPECT_FALSE(listen->isChecked());
+    EXPECT_FALSE(window->document().isListening());
+    EXPECT_EQ(named<QSpinBox>("midiChannelField")->value(), 3);
+    EXPECT_EQ(named<QSpinBox>("midiNoteField")->value(), 45);
 }
 
 TEST(KitWindowDrag, RowsDraggedInOneWindowMoveAndFromAnotherAreCopied)
