@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc)
-step() { printf '\n==== %s ====\n' "$*"; }
+# Each step says how long the run has taken so far, to keep the whole under its time budget.
+step() { printf '\n==== %s (at %d s) ====\n' "$*" "$SECONDS"; }
 
 step "build (RelWithDebInfo)"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -39,3 +40,4 @@ fuzz_targets=$(find fuzz -maxdepth 1 -name '*.cpp' -printf 'fuzz_%f\n' | sed 's/
 scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DRP_FUZZ=ON -DRP_BUILD_TESTS=OFF -DRP_BUILD_GUI=OFF -- $fuzz_targets
 fuzz/run-bounded build-fuzz "${RP_FUZZ_SECONDS:-20}"
+step "done"

@@ -7,7 +7,9 @@ import unittest
 import wave
 
 from editorcase import EditorCase
-from rpdriver import song_info, xdotool
+from rpdriver import BUILD, song_info, xdotool
+
+FIXTURES = os.path.join(BUILD, "tests", "rp-e2e-fixtures")
 
 
 def write_wav(path, frames=4410, rate=44100):
@@ -109,6 +111,44 @@ class KitWindowTest(EditorCase):
         self.assertIn(36, notes)
         self.assertIn(38, notes)
 
+    def selections(self):
+        return [[r["text"] for r in self.control("browserColumn%d" % c)["rows"] if r["selected"]] for c in range(3)]
+
+    def open_kit(self, path):
+        song = next(w for w in self.app.probe()["windows"] if w["kind"] == "song")
+        self.app.focus_window(song)
+        self.app.key("ctrl+o")
+        self.app.choose_file_in_dialog(path)
+        self.window = self.app.wait("the kit open", lambda p: next(
+            (w for w in p["windows"] if w["kind"] == "kit" and w["path"] == path), None))
+        self.app.focus_window(self.window)
+
+    def test_a_reopened_kit_has_its_frame_and_selection(self):
+        # Away from where new windows go, so the frame read back is the one stored.
+        xdotool("windowsize", "--sync", int(self.window["id"], 16), 820, 700)
+        xdotool("windowmove", "--sync", int(self.window["id"], 16), 140, 90)
+        self.window = self.app.wait("the kit window moved", lambda p: next(
+            (w for w in p["windows"] if w["id"] == self.window["id"] and w["contentRect"][2] == 820
+             and w["contentRect"][0] == 140), None))
+        self.app.click_rect(self.control("addGroupButton")["rect"])
+        self.control("browserColumn0", lambda c: len(c["rows"]) == 2)
+        # The kit's first drum, which a kit shows when it opens.
+        for column in range(3):
+            self.app.click_rect(self.control("browserColumn%d" % column)["rows"][0]["rect"])
+            self.control("browserColumn%d" % column, lambda c: c["rows"][0]["selected"])
+        path = os.path.join(self.work, "Frame.rpkit")
+        self.save_as(path)
+        frame = self.window["contentRect"]
+        selected = self.selections()
+        self.assertEqual(selected[0], ["New group"])
+        self.app.focus_window(self.window)
+        self.app.key("ctrl+w")
+        self.app.wait("the kit closed", lambda p: all(w["kind"] != "kit" for w in p["windows"]))
+
+        self.open_kit(path)
+        self.assertEqual(self.window["contentRect"], frame)
+        self.assertEqual(self.selections(), selected)
+
     def test_the_drum_list_panel_follows_the_front_kit_or_song_window(self):
         def shown(probe, kind):  # hidden windows are left out of the probe
             return any(p["kind"] == kind and p["visible"] for p in probe["panels"])
@@ -124,6 +164,73 @@ class KitWindowTest(EditorCase):
         self.app.focus_window(song)
         self.app.wait("the song's drum list and transport", lambda p: (
             shown(p, "drumList") and shown(p, "transport") and drum_rows(p)[:1] == ["kick"]) or None)
+
+
+class KitWatchTest(EditorCase):
+    """The example song pointed at its own copy of the kit, which the kit editor then changes."""
+
+    def prepare(self):
+        self.kit = os.path.join(self.work, "Rattlepan Standard Kit.rpkit")
+        subprocess.run([FIXTURES, "repoint", self.song, self.kit, self.song], check=True, timeout=60)
+
+    control = KitWindowTest.control
+    open_kit = KitWindowTest.open_kit
+
+    def test_a_drum_renamed_in_the_kit_editor_reconciles_the_song(self):
+        self.open_kit(self.kit)
+        # The group holding the snare, then its "rim" variant, renamed in place.
+        for row in self.control("browserColumn0")["rows"]:
+            self.app.click_rect(row["rect"])
+            time.sleep(0.2)
+            if any(r["text"] == "snare" for r in self.control("browserColumn1")["rows"]):
+                break
+        snare = next(r for r in self.control("browserColumn1")["rows"] if r["text"] == "snare")
+        self.app.click_rect(snare["rect"])
+        rim = next(r for r in self.control("browserColumn2", lambda c: any(
+            r["text"] == "rim" for r in c["rows"]))["rows"] if r["text"] == "rim")
+        x, y, w, h = rim["rect"]
+        xdotool("mousemove", "--sync", x + w // 2, y + h // 2)
+        xdotool("click", "--repeat", 2, "--delay", 60, 1)
+        self.control("browserRenameField", lambda c: c["visible"])
+        time.sleep(0.2)
+        self.app.key("ctrl+a")
+        self.app.type_text("rimshot")
+        self.app.key("Return")
+        self.control("browserColumn2", lambda c: any(r["text"] == "rimshot" for r in c["rows"]))
+        self.app.key("ctrl+s")
+        self.app.wait("the kit saved", lambda p: not next(w for w in p["windows"] if w["kind"] == "kit")["modified"])
+
+        # The song's watch sees the kit change on disk and offers to load it again.
+        sheet = self.app.wait_dialog(lambda d: d.get("text") == "The drum kit has been modified.", "the kit watch",
+                                     timeout=20.0)
+        self.app.click_button(sheet, "OK")
+        panel = self.app.wait_dialog(lambda d: d["kind"] == "reconcile", "the reconcile panel")
+        table = self.app.wait_control("replaceTable")
+        row = next(r for r in table["rows"] if r["cells"][0] == "snare (rim)")
+        self.app.click_rect(row["rect"])
+        picker = self.app.wait_control("reconcileDrumPicker", lambda c: "snare (rimshot)" in c["items"])
+        self.app.click_rect(picker["rect"])
+        time.sleep(0.4)
+        self.app.key("Escape")
+        for _ in range(picker["items"].index("snare (rimshot)") + 1):
+            self.app.key("Down")
+        self.app.wait_control("replaceTable", lambda c: any(
+            r["cells"] == ["snare (rim)", "snare (rimshot)"] for r in c["rows"]))
+        self.app.screenshot("kit-rename-reconcile")
+        panel = self.app.wait_dialog(lambda d: d["kind"] == "reconcile" and
+                                     next(b for b in d["buttons"] if b["title"] == "OK")["enabled"], "OK enabled")
+        self.app.click_button(panel, "OK")
+        self.app.wait_no_dialog()
+
+        # The song's rim hits now play the renamed drum.
+        self.app.focus_window(self.song_window(self.app.probe()))
+        before = os.stat(self.song).st_mtime_ns
+        self.app.key("ctrl+s")
+        self.app.wait("the song saved", lambda p: os.stat(self.song).st_mtime_ns != before or None)
+        drums = {(e["drum"]["typeName"], e["drum"]["variantName"])
+                 for s in song_info(self.song)["sections"] for b in s["patterns"] for e in b["events"]}
+        self.assertIn(("snare", "rimshot"), drums)
+        self.assertNotIn(("snare", "rim"), drums)
 
 
 if __name__ == "__main__":
