@@ -34,6 +34,44 @@ std::string text(const pugi::xml_node& node, const char* name)
     return trimmed(node.child(name).text().get());
 }
 
+// Hydrogen keeps notes as Qt rich text (an HTML document) in newer files: the text without markup,
+// one line per paragraph. Plain text is returned as it is.
+std::string plainText(const std::string& text)
+{
+    if (text.find("<html") == std::string::npos && text.find("<!DOCTYPE") == std::string::npos)
+        return text;
+    std::string body = text;
+    if (const size_t head = body.find("<head>"); head != std::string::npos) {
+        const size_t end = body.find("</head>", head);
+        body.erase(head, end == std::string::npos ? std::string::npos : end + 7 - head);
+    }
+    std::string out;
+    for (size_t i = 0; i < body.size();) {
+        if (body[i] == '<') {
+            const size_t end = body.find('>', i);
+            const std::string tag = body.substr(i, end == std::string::npos ? std::string::npos : end - i + 1);
+            if ((tag.starts_with("</p") || tag.starts_with("<br")) && !out.empty() && out.back() != '\n')
+                out += '\n';
+            i = end == std::string::npos ? body.size() : end + 1;
+            continue;
+        }
+        static const std::pair<const char*, char> entities[]
+            = { { "&lt;", '<' }, { "&gt;", '>' }, { "&amp;", '&' }, { "&quot;", '"' }, { "&#39;", '\'' }, { "&nbsp;", ' ' } };
+        bool decoded = false;
+        for (const auto& [entity, character] : entities) {
+            if (body.compare(i, std::strlen(entity), entity) == 0) {
+                out += character;
+                i += std::strlen(entity);
+                decoded = true;
+                break;
+            }
+        }
+        if (!decoded)
+            out += body[i++];
+    }
+    return trimmed(out.c_str());
+}
+
 // Field readers: a missing field gives the fallback; a field that is not a finite number (or is
 // outside the range) gives the fallback and one warning naming the field.
 class Fields {
@@ -286,7 +324,7 @@ H2Song parseSongXml(std::string_view bytes, const std::filesystem::path& file, I
     Fields fields(report, "song");
     song.name = text(root, "name");
     song.author = text(root, "author");
-    song.notes = text(root, "notes");
+    song.notes = plainText(text(root, "notes"));
     song.bpm = fields.number(root, "bpm", 120, 1, 1000);
     song.humanizeTime = fields.number(root, "humanize_time", 0, -1e9, 1e9);
     song.humanizeVelocity = fields.number(root, "humanize_velocity", 0, -1e9, 1e9);

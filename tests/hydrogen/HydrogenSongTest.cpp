@@ -162,11 +162,12 @@ TEST(HydrogenSongTest, DemoSongsImportReopenAndExport)
 }
 
 // A small song for a small kit, in Hydrogen's form; `patterns` is XML of <pattern> elements.
-std::string songXml(const std::string& patterns, const std::string& sequence, const std::string& extra = {})
+std::string songXml(const std::string& patterns, const std::string& sequence, const std::string& extra = {},
+    const std::string& notes = "Some notes")
 {
     return "<?xml version=\"1.0\"?>\n<song>\n <version>1.2.0</version>\n <bpm>120</bpm>\n <name>Test song</name>\n"
-           " <author>Tester</author>\n <notes>Some notes</notes>\n"
-        + extra
+           " <author>Tester</author>\n <notes>"
+        + notes + "</notes>\n" + extra
         + " <instrumentList>\n  <instrument><id>0</id><name>Kick</name><drumkit>TestKit</drumkit></instrument>\n"
           "  <instrument><id>1</id><name>snare</name><drumkit>TestKit</drumkit></instrument>\n"
           "  <instrument><id>2</id><name>Cowbell</name><drumkit>TestKit</drumkit></instrument>\n"
@@ -301,7 +302,9 @@ TEST(HydrogenSongTest, HostileSongsGiveClearErrorsAndLeaveNothingBehind)
     writeTestKit(dir / "kits" / "Evil", "../../evil/kit");
     rp::test::writeText(dir / "odd.h2song",
         songXml(pattern("a", 192, { { 0, 7.5, 0 } }) + pattern("b", 192, {}), column({ "a" }),
-            " <BPMTimeLine><newBPM><BAR>-4</BAR><BPM>100</BPM></newBPM></BPMTimeLine>\n"));
+            " <BPMTimeLine><newBPM><BAR>-4</BAR><BPM>100</BPM></newBPM></BPMTimeLine>\n",
+            "&lt;!DOCTYPE HTML>&lt;html>&lt;head>&lt;style>p { x }&lt;/style>&lt;/head>&lt;body>&lt;p>Line &amp;amp; "
+            "one&lt;/p>&lt;p>Two&lt;/p>&lt;/body>&lt;/html>"));
     const auto report = importSong(dir / "odd.h2song", dir / "out" / "Odd.rpsong", dir / "kits" / "Evil");
     EXPECT_EQ(report.kitWritten.parent_path(), fs::absolute(dir / "out"));
     EXPECT_EQ(report.kitWritten.filename(), "_.._evil_kit.rpkit");
@@ -309,6 +312,7 @@ TEST(HydrogenSongTest, HostileSongsGiveClearErrorsAndLeaveNothingBehind)
     auto song = reopenSong(dir / "out" / "Odd.rpsong");
     ASSERT_TRUE(song);
     EXPECT_NEAR(song->sectionList().front()->patterns().front()->duration(), 2.0, 1e-5); // the song tempo: the bad marker is left out
+    EXPECT_EQ(song->notes(), "Line & one\nTwo\n\nBy Tester"); // rich-text notes as plain text
 }
 
 TEST(HydrogenSongTest, CommandLineImportsWithAKitAndRefusesToReplace)
