@@ -195,7 +195,9 @@ ImportReport importSong(const fs::path& songPath, const fs::path& out, const std
     }
 
     try {
-        auto built = buildSong(song, kit, report);
+        const ImportProgress songProgress
+            = progress ? ImportProgress([&](double f) { progress(0.9 + 0.1 * f); }) : ImportProgress();
+        auto built = buildSong(song, kit, report, songProgress);
         built->setDrumKit(kit.kit, kitPath);
         rp::Error writeError;
         if (!built->writeToFile(out, &writeError)) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <map>
@@ -214,7 +215,12 @@ TEST(HydrogenSongTest, ColumnsBecomeBarsRunsBecomeRepeatsAndTempoMarkersApply)
                               "<virtual>v</virtual></pattern></virtualPatternList>\n"
                               " <BPMTimeLine><newBPM><BAR>3</BAR><BPM>90</BPM></newBPM></BPMTimeLine>\n";
     rp::test::writeText(dir / "s.h2song", songXml(patterns, sequence, extra));
-    const auto report = importSong(dir / "s.h2song", dir / "S.rpsong", dir / "TestKit");
+    std::vector<double> progress;
+    const auto report
+        = importSong(dir / "s.h2song", dir / "S.rpsong", dir / "TestKit", [&](double f) { progress.push_back(f); });
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 1.0);
     EXPECT_EQ(report.kitWritten, fs::absolute(dir / "TestKit.rpkit"));
     EXPECT_EQ(joined(report.notCarriedOver),
         "humanize (time and velocity)\nswing\nnote lead/lag and probability (2 notes)\n");
