@@ -50,8 +50,8 @@ int runKitImport(const KitImportOptions& options)
     size_t instruments = 0;
     for (const auto& group : kit ? kit->drumsHierarchy() : std::vector<ORPDrumGroupPtr> {})
         instruments += group->instruments.size();
-    std::cout << "wrote " << output.string() << ": " << (kit ? kit->drumsHierarchy().size() : 0) << " groups, "
-              << instruments << " instruments\n";
+    std::cout << "wrote " << output.string() << ": " << (kit ? kit->drumsHierarchy().size() : 0)
+              << " groups, " << instruments << " instruments\n";
     return 0;
 }
 
@@ -92,9 +92,12 @@ const rp::cli::CommandRegistration registration(
         create->add_option("output", options->output, "The kit bundle to write (NAME.rpkit)")->required();
         auto importOptions = std::make_shared<KitImportOptions>();
         CLI::App* import = app.add_subcommand("import", "Make a kit bundle from a Hydrogen drumkit");
-        import->add_option("source", importOptions->source, "The drumkit's folder, its drumkit.xml or a .h2drumkit")
+        import
+            ->add_option(
+                "source", importOptions->source, "The drumkit's folder, its drumkit.xml or a .h2drumkit")
             ->required();
-        import->add_option("output", importOptions->output, "The kit bundle to write (NAME.rpkit)")->required();
+        import->add_option("output", importOptions->output, "The kit bundle to write (NAME.rpkit)")
+            ->required();
         return [options, importOptions, import]() {
             return import->parsed() ? runKitImport(*importOptions) : runKitNew(*options);
         };

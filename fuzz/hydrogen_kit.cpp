@@ -10,14 +10,13 @@
 #include "hydrogen/HydrogenKitSource.h"
 #include "kit/ORPUserDefaults.h"
 
-#include <sndfile.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sndfile.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -30,8 +29,9 @@ struct Scratch {
 
     Scratch()
     {
-        const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0 ? std::filesystem::path("/dev/shm")
-                                                                            : std::filesystem::temp_directory_path();
+        const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0
+            ? std::filesystem::path("/dev/shm")
+            : std::filesystem::temp_directory_path();
         std::string pattern = (base / "rp-fuzz-h2kit-XXXXXX").string();
         root = ::mkdtemp(pattern.data());
         std::filesystem::create_directories(root / "kit");
@@ -101,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             rp::hydrogen::KitSource source(archive);
             const auto parsed = rp::hydrogen::parseDrumkitXml(source.xml(), source.xmlPath(), report);
             kit = rp::hydrogen::buildKit(
-                parsed, [&](const std::string& name, std::string& why) { return source.resolve(name, why); }, report);
+                parsed, [&](const std::string& name, std::string& why) { return source.resolve(name, why); },
+                report);
         }
         (void)kit.kit->flatDataRepresentation();
         for (const auto& instrument : kit.instruments) {

@@ -1,13 +1,12 @@
 #include "hydrogen/HydrogenFiles.h"
 
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pugixml.hpp>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,14 +48,15 @@ std::string plainText(const std::string& text)
     for (size_t i = 0; i < body.size();) {
         if (body[i] == '<') {
             const size_t end = body.find('>', i);
-            const std::string tag = body.substr(i, end == std::string::npos ? std::string::npos : end - i + 1);
+            const std::string tag
+                = body.substr(i, end == std::string::npos ? std::string::npos : end - i + 1);
             if ((tag.starts_with("</p") || tag.starts_with("<br")) && !out.empty() && out.back() != '\n')
                 out += '\n';
             i = end == std::string::npos ? body.size() : end + 1;
             continue;
         }
-        static const std::pair<const char*, char> entities[]
-            = { { "&lt;", '<' }, { "&gt;", '>' }, { "&amp;", '&' }, { "&quot;", '"' }, { "&#39;", '\'' }, { "&nbsp;", ' ' } };
+        static const std::pair<const char*, char> entities[] = { { "&lt;", '<' }, { "&gt;", '>' },
+            { "&amp;", '&' }, { "&quot;", '"' }, { "&#39;", '\'' }, { "&nbsp;", ' ' } };
         bool decoded = false;
         for (const auto& [entity, character] : entities) {
             if (body.compare(i, std::strlen(entity), entity) == 0) {
@@ -93,7 +93,8 @@ public:
         const double parsed = std::strtod(value.c_str(), &end);
         if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(parsed) || parsed < low
             || parsed > high) {
-            addWarning(report_, where_ + ": " + name + " \"" + value.substr(0, 40) + "\" is not usable; using "
+            addWarning(report_,
+                where_ + ": " + name + " \"" + value.substr(0, 40) + "\" is not usable; using "
                     + std::to_string(fallback));
             return fallback;
         }
@@ -161,13 +162,16 @@ H2Instrument parseInstrument(const pugi::xml_node& node, size_t index, ImportRep
     instrument.muteGroup = fields.integer(node, "muteGroup", -1, -1, 1 << 20);
     instrument.midiOutNote = fields.integer(node, "midiOutNote", -1, -1, 1 << 20);
     if (instrument.midiOutNote > 127) {
-        addWarning(report, "instrument \"" + instrument.name + "\": MIDI out note "
-                + std::to_string(instrument.midiOutNote) + " is out of range");
+        addWarning(report,
+            "instrument \"" + instrument.name + "\": MIDI out note " + std::to_string(instrument.midiOutNote)
+                + " is out of range");
         instrument.midiOutNote = -1;
     }
     instrument.filterActive = fields.flag(node, "filterActive");
-    instrument.envelope = fields.number(node, "Attack", 0, -1e9, 1e9) != 0 || fields.number(node, "Decay", 0, -1e9, 1e9) != 0
-        || fields.number(node, "Sustain", 1, -1e9, 1e9) != 1 || fields.number(node, "Release", 1000, -1e9, 1e9) != 1000;
+    instrument.envelope = fields.number(node, "Attack", 0, -1e9, 1e9) != 0
+        || fields.number(node, "Decay", 0, -1e9, 1e9) != 0
+        || fields.number(node, "Sustain", 1, -1e9, 1e9) != 1
+        || fields.number(node, "Release", 1000, -1e9, 1e9) != 1000;
     instrument.pitch = fields.number(node, "pitchOffset", 0, -1e9, 1e9) != 0
         || fields.number(node, "randomPitchFactor", 0, -1e9, 1e9) != 0;
     for (const char* send : { "FX1Level", "FX2Level", "FX3Level", "FX4Level" }) {
@@ -187,7 +191,8 @@ H2Instrument parseInstrument(const pugi::xml_node& node, size_t index, ImportRep
     }
     for (const auto& layerNode : layerParent.children("layer")) {
         if (instrument.layers.size() >= kMaxLayers) {
-            addWarning(report, "instrument \"" + instrument.name + "\" has more than " + std::to_string(kMaxLayers)
+            addWarning(report,
+                "instrument \"" + instrument.name + "\" has more than " + std::to_string(kMaxLayers)
                     + " layers; the rest are left out");
             break;
         }
@@ -202,7 +207,8 @@ H2Instrument parseInstrument(const pugi::xml_node& node, size_t index, ImportRep
         if (layer.pitch != 0)
             instrument.pitch = true;
         if (layer.filename.empty()) {
-            addWarning(report, "instrument \"" + instrument.name + "\": a layer without a sample file is left out");
+            addWarning(
+                report, "instrument \"" + instrument.name + "\": a layer without a sample file is left out");
             continue;
         }
         instrument.layers.push_back(std::move(layer));
@@ -210,7 +216,8 @@ H2Instrument parseInstrument(const pugi::xml_node& node, size_t index, ImportRep
     return instrument;
 }
 
-std::vector<H2Instrument> parseInstruments(const pugi::xml_node& list, ImportReport& report, const std::filesystem::path& file)
+std::vector<H2Instrument> parseInstruments(
+    const pugi::xml_node& list, ImportReport& report, const std::filesystem::path& file)
 {
     std::vector<H2Instrument> instruments;
     std::set<int> ids;
@@ -222,7 +229,8 @@ std::vector<H2Instrument> parseInstruments(const pugi::xml_node& list, ImportRep
         }
         auto instrument = parseInstrument(node, instruments.size(), report);
         if (!ids.insert(instrument.id).second) {
-            addWarning(report, "instrument \"" + instrument.name + "\" repeats the id " + std::to_string(instrument.id)
+            addWarning(report,
+                "instrument \"" + instrument.name + "\" repeats the id " + std::to_string(instrument.id)
                     + "; notes for that id play the first instrument");
             continue;
         }
@@ -274,7 +282,7 @@ std::string readXmlFile(const std::filesystem::path& file)
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw ImportError("cannot open " + file.string() + ": " + std::strerror(errno), file);
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         throw ImportError(file.string() + " is not a regular file", file);
@@ -336,7 +344,8 @@ H2Song parseSongXml(std::string_view bytes, const std::filesystem::path& file, I
     for (const auto& node : root.child("patternList").children("pattern")) {
         if (song.patterns.size() >= kMaxPatterns) {
             throw ImportError(
-                file.filename().string() + " has more than " + std::to_string(kMaxPatterns) + " patterns", file);
+                file.filename().string() + " has more than " + std::to_string(kMaxPatterns) + " patterns",
+                file);
         }
         H2Pattern pattern;
         pattern.name = text(node, "name");
@@ -391,8 +400,9 @@ H2Song parseSongXml(std::string_view bytes, const std::filesystem::path& file, I
     // 1.x: one group per column; 0.9 wrote the same.
     for (const auto& group : root.child("patternSequence").children("group")) {
         if (song.columns.size() >= kMaxColumns) {
-            throw ImportError(
-                file.filename().string() + " has more than " + std::to_string(kMaxColumns) + " song positions", file);
+            throw ImportError(file.filename().string() + " has more than " + std::to_string(kMaxColumns)
+                    + " song positions",
+                file);
         }
         std::vector<std::string> column;
         for (const auto& id : group.children("patternID")) {

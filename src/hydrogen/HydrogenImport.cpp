@@ -20,7 +20,8 @@ namespace {
 
 std::string lowercase(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -50,8 +51,8 @@ ImportedKit readHydrogenKit(const KitSource& kitSource, ImportReport& report, co
 {
     const H2Kit parsed = parseDrumkitXml(kitSource.xml(), kitSource.xmlPath(), report);
     return buildKit(
-        parsed, [&](const std::string& name, std::string& why) { return kitSource.resolve(name, why); }, report,
-        progress);
+        parsed, [&](const std::string& name, std::string& why) { return kitSource.resolve(name, why); },
+        report, progress);
 }
 
 void saveKit(ImportedKit& kit, const fs::path& out)
@@ -81,7 +82,8 @@ ImportReport importKit(const fs::path& source, const fs::path& out, const Import
 
 std::vector<fs::path> installedKitFolders()
 {
-    std::vector<fs::path> candidates = { "/usr/share/hydrogen/data/drumkits", "/usr/local/share/hydrogen/data/drumkits" };
+    std::vector<fs::path> candidates
+        = { "/usr/share/hydrogen/data/drumkits", "/usr/local/share/hydrogen/data/drumkits" };
     const char* home = std::getenv("HOME");
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     if (dataHome && *dataHome == '/') {
@@ -108,14 +110,16 @@ std::optional<fs::path> findInstalledKit(const std::string& name)
     for (const auto& folder : folders) {
         std::error_code error;
         for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-            if (lowercase(it->path().filename().string()) == wanted && fs::exists(it->path() / "drumkit.xml", error))
+            if (lowercase(it->path().filename().string()) == wanted
+                && fs::exists(it->path() / "drumkit.xml", error))
                 return it->path();
         }
     }
     for (const auto& folder : folders) {
         std::error_code error;
         size_t looked = 0;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end && looked < 1000; it.increment(error)) {
+        for (fs::directory_iterator it(folder, error), end; !error && it != end && looked < 1000;
+             it.increment(error)) {
             const fs::path xml = it->path() / "drumkit.xml";
             if (!fs::is_regular_file(xml, error))
                 continue;
@@ -131,8 +135,8 @@ std::optional<fs::path> findInstalledKit(const std::string& name)
     return std::nullopt;
 }
 
-ImportReport importSong(const fs::path& songPath, const fs::path& out, const std::optional<fs::path>& kitOverride,
-    const ImportProgress& progress)
+ImportReport importSong(const fs::path& songPath, const fs::path& out,
+    const std::optional<fs::path>& kitOverride, const ImportProgress& progress)
 {
     ORPDrumKit::registerArchiveClasses();
     ORPSong::registerArchiveClasses();
@@ -144,7 +148,8 @@ ImportReport importSong(const fs::path& songPath, const fs::path& out, const std
         throw ImportError("cannot write " + out.string() + ": its folder does not exist", out);
 
     // Scale the kit's progress into the first nine tenths.
-    const ImportProgress kitProgress = progress ? ImportProgress([&](double f) { progress(0.9 * f); }) : ImportProgress();
+    const ImportProgress kitProgress
+        = progress ? ImportProgress([&](double f) { progress(0.9 * f); }) : ImportProgress();
     ImportedKit kit;
     fs::path kitPath;
     bool wroteKit = false;
@@ -170,8 +175,8 @@ ImportReport importSong(const fs::path& songPath, const fs::path& out, const std
                     ++votes[instrument.drumkit];
             }
             if (votes.empty()) {
-                throw ImportError(songPath.filename().string()
-                        + " does not name its drumkit: give the kit to use (--kit)",
+                throw ImportError(
+                    songPath.filename().string() + " does not name its drumkit: give the kit to use (--kit)",
                     songPath);
             }
             const auto best = std::max_element(
@@ -179,7 +184,8 @@ ImportReport importSong(const fs::path& songPath, const fs::path& out, const std
             const auto found = findInstalledKit(best->first);
             if (!found) {
                 throw ImportError("the song's drumkit \"" + best->first.substr(0, 100)
-                        + "\" is not installed (looked in the system's and your Hydrogen data folders): give the "
+                        + "\" is not installed (looked in the system's and your Hydrogen data folders): give "
+                          "the "
                           "kit to use (--kit)",
                     songPath);
             }

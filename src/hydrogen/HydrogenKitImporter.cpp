@@ -14,7 +14,8 @@ namespace {
 
 std::string lowercase(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -124,7 +125,9 @@ ORPDrumPtr ImportedInstrument::drumForVelocity(double velocity) const
     double bestDistance = 0;
     // Ranges meet at their ends: the louder layer takes a velocity on the border, as Hydrogen does.
     for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
-        const double distance = velocity < it->min ? it->min - velocity : velocity > it->max ? velocity - it->max : 0;
+        const double distance = velocity < it->min ? it->min - velocity
+            : velocity > it->max                   ? velocity - it->max
+                                                   : 0;
         if (!best || distance < bestDistance) {
             best = &*it;
             bestDistance = distance;
@@ -152,8 +155,8 @@ const ImportedInstrument* ImportedKit::instrumentNamed(const std::string& name) 
     return nullptr;
 }
 
-ImportedKit buildKit(const H2Kit& source, const SampleResolver& resolve, ImportReport& report,
-    const ImportProgress& progress)
+ImportedKit buildKit(
+    const H2Kit& source, const SampleResolver& resolve, ImportReport& report, const ImportProgress& progress)
 {
     FeatureList lost;
     // Mute groups: those joining hi hats only become one hi-hat type; the others are reported.
@@ -236,7 +239,8 @@ ImportedKit buildKit(const H2Kit& source, const SampleResolver& resolve, ImportR
                 }
             }
             if (!sound) {
-                addWarning(report, "instrument \"" + name + "\": sample \"" + layer.filename.substr(0, 120)
+                addWarning(report,
+                    "instrument \"" + name + "\": sample \"" + layer.filename.substr(0, 120)
                         + "\" is left out: " + why);
                 continue;
             }
@@ -268,7 +272,8 @@ ImportedKit buildKit(const H2Kit& source, const SampleResolver& resolve, ImportR
             std::string variant = variants.size() == 1 ? std::string() : drum->variantName();
             if (merged != hiHatGroupOf.end()) {
                 const std::string base = label.empty() ? "variant" : label;
-                variant = uniqueName(variant.empty() ? base : base + " " + variant, hiHatVariantNames[merged->second]);
+                variant = uniqueName(
+                    variant.empty() ? base : base + " " + variant, hiHatVariantNames[merged->second]);
                 drum->setVariantPrecedence(chokesOthers(label));
             } else {
                 variant = uniqueName(variant.empty() ? "default" : variant, ownVariantNames);
@@ -306,7 +311,8 @@ ImportedKit buildKit(const H2Kit& source, const SampleResolver& resolve, ImportR
         result.instruments.push_back(std::move(mapped));
     }
     if (result.instruments.empty()) {
-        throw ImportError("no instrument of the kit \"" + cleanName(source.name, "unnamed") + "\" has a readable sample");
+        throw ImportError(
+            "no instrument of the kit \"" + cleanName(source.name, "unnamed") + "\" has a readable sample");
     }
 
     // Default variants: the loudest layer; of a merged hi hat, the loudest layer of its closed sound.
@@ -322,7 +328,8 @@ ImportedKit buildKit(const H2Kit& source, const SampleResolver& resolve, ImportR
         }
     }
 
-    const bool anyKnown = std::any_of(groups.begin(), groups.end(), [](const auto& entry) { return !entry.first.empty(); });
+    const bool anyKnown
+        = std::any_of(groups.begin(), groups.end(), [](const auto& entry) { return !entry.first.empty(); });
     const std::string otherName = anyKnown ? "Other" : cleanName(source.name, "Drums");
     static const char* const order[] = { "Kicks", "Snares", "Toms", "Hi hats", "Cymbals", "Percussion", "" };
     for (const char* name : order) {
@@ -375,8 +382,8 @@ ImportedKit importedKitFromKit(const ORPDrumKitPtr& kit)
                 int high = 0;
                 char dash = 0;
                 char extra = 0;
-                if (std::sscanf(range.c_str(), "%d%c%d%c", &low, &dash, &high, &extra) == 3 && dash == '-' && low >= 0
-                    && high <= 127 && low <= high && space == std::string::npos) {
+                if (std::sscanf(range.c_str(), "%d%c%d%c", &low, &dash, &high, &extra) == 3 && dash == '-'
+                    && low >= 0 && high <= 127 && low <= high && space == std::string::npos) {
                     mapped.layers.push_back({ low / 127.0, high / 127.0, drum });
                 } else {
                     allRanges = false;
@@ -392,7 +399,9 @@ ImportedKit importedKitFromKit(const ORPDrumKitPtr& kit)
                 mapped.layers.push_back({ 0, 1, chosen });
             }
             std::stable_sort(mapped.layers.begin(), mapped.layers.end(),
-                [](const ImportedInstrument::Layer& a, const ImportedInstrument::Layer& b) { return a.max < b.max; });
+                [](const ImportedInstrument::Layer& a, const ImportedInstrument::Layer& b) {
+                    return a.max < b.max;
+                });
             result.instruments.push_back(std::move(mapped));
         }
     }

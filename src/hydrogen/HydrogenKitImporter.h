@@ -41,7 +41,8 @@ struct ImportedKit {
 };
 
 // The file a layer's sample name refers to; none with `why` set.
-using SampleResolver = std::function<std::optional<std::filesystem::path>(const std::string& name, std::string& why)>;
+using SampleResolver
+    = std::function<std::optional<std::filesystem::path>(const std::string& name, std::string& why)>;
 
 // Builds the kit, reading every sample through `resolve`. Layers whose samples are missing or
 // unreadable are left out with a warning, instruments without a usable layer too. Throws

@@ -2,10 +2,9 @@
 
 #include "hydrogen/HydrogenFiles.h"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
-
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -33,8 +32,8 @@ std::string safeFileName(const std::string& entryName)
     std::string name = entryName.substr(entryName.find_last_of('/') + 1);
     for (char& c : name) {
         const auto u = static_cast<unsigned char>(c);
-        if (!(std::isalnum(u) || u >= 0x80 || c == '.' || c == '_' || c == '-' || c == ' ' || c == '(' || c == ')'
-                || c == '+'))
+        if (!(std::isalnum(u) || u >= 0x80 || c == '.' || c == '_' || c == '-' || c == ' ' || c == '('
+                || c == ')' || c == '+'))
             c = '_';
     }
     if (name.empty() || name == "." || name == "..")
@@ -90,7 +89,8 @@ KitSource::KitSource(const fs::path& source)
         folder_ = source;
         xmlPath_ = source / "drumkit.xml";
         if (!fs::exists(xmlPath_, error))
-            throw ImportError(source.string() + " is not a Hydrogen drumkit folder (it has no drumkit.xml)", source);
+            throw ImportError(
+                source.string() + " is not a Hydrogen drumkit folder (it has no drumkit.xml)", source);
         xml_ = readXmlFile(xmlPath_);
         return;
     }
@@ -141,9 +141,8 @@ void KitSource::openArchive(const fs::path& path)
         throw ImportError(std::string("cannot make a temporary folder: ") + std::strerror(errno), path);
     scratch_ = pattern;
 
-    auto refuse = [&](const std::string& why) -> void {
-        throw ImportError(name + " is refused: " + why, path);
-    };
+    auto refuse
+        = [&](const std::string& why) -> void { throw ImportError(name + " is refused: " + why, path); };
     uint64_t total = 0;
     size_t entries = 0;
     std::string xmlEntry;
@@ -197,7 +196,8 @@ void KitSource::openArchive(const fs::path& path)
             }
             total += static_cast<uint64_t>(got);
             if (total > kMaxArchiveBytes
-                || (total > kBombFloorBytes && total > kMaxExpansionRatio * std::max<uint64_t>(archiveSize, 1))) {
+                || (total > kBombFloorBytes
+                    && total > kMaxExpansionRatio * std::max<uint64_t>(archiveSize, 1))) {
                 ::close(fd);
                 refuse("it expands to more than a drumkit can hold");
             }
@@ -208,7 +208,8 @@ void KitSource::openArchive(const fs::path& path)
                     continue;
                 if (w <= 0) {
                     ::close(fd);
-                    throw ImportError("cannot write a temporary file: " + std::string(std::strerror(errno)), path);
+                    throw ImportError(
+                        "cannot write a temporary file: " + std::string(std::strerror(errno)), path);
                 }
                 written += static_cast<size_t>(w);
             }

@@ -38,7 +38,8 @@ std::vector<size_t> columnPatterns(const std::vector<std::string>& names, const 
         if (members != song.virtualPatterns.end()) {
             pending.insert(pending.end(), members->second.begin(), members->second.end());
         } else if (!byName.count(name)) {
-            addWarning(report, "the song sequence names a pattern \"" + name.substr(0, 80) + "\" the song does not have");
+            addWarning(report,
+                "the song sequence names a pattern \"" + name.substr(0, 80) + "\" the song does not have");
         }
     }
     return { found.begin(), found.end() };
@@ -60,7 +61,8 @@ BarMeter meterForTicks(int ticks)
     return { static_cast<int16_t>(sixteenths), 16, false };
 }
 
-ORPSongPtr buildSong(const H2Song& source, const ImportedKit& kit, ImportReport& report, const ImportProgress& progress)
+ORPSongPtr buildSong(
+    const H2Song& source, const ImportedKit& kit, ImportReport& report, const ImportProgress& progress)
 {
     ORPSong::registerArchiveClasses();
     std::map<std::string, size_t> byName;
@@ -82,7 +84,8 @@ ORPSongPtr buildSong(const H2Song& source, const ImportedKit& kit, ImportReport&
     std::vector<std::vector<std::string>> columns = source.columns;
     if (columns.empty()) {
         if (source.patterns.empty())
-            throw ImportError("the song has neither patterns nor a song sequence: there is nothing to import");
+            throw ImportError(
+                "the song has neither patterns nor a song sequence: there is nothing to import");
         addWarning(report, "the song sequence is empty; each pattern becomes one bar in turn");
         for (const auto& pattern : source.patterns)
             columns.push_back({ pattern.name });
@@ -127,7 +130,8 @@ ORPSongPtr buildSong(const H2Song& source, const ImportedKit& kit, ImportReport&
             name += " (" + std::to_string(n) + ")";
         const BarMeter meter = meterForTicks(ticks);
         if (!meter.exact) {
-            addWarning(report, "a bar of " + std::to_string(ticks) + " ticks (\"" + name
+            addWarning(report,
+                "a bar of " + std::to_string(ticks) + " ticks (\"" + name
                     + "\") is not a whole number of thirty-second notes; its meter is rounded to "
                     + std::to_string(meter.top) + "/16");
         }
@@ -180,10 +184,11 @@ ORPSongPtr buildSong(const H2Song& source, const ImportedKit& kit, ImportReport&
         }
         totalEvents += placed.size();
         if (placed.size() > kMaxNotesPerBar || totalEvents > kMaxEvents) {
-            throw ImportError("the song's bars would hold too many notes (at most " + std::to_string(kMaxNotesPerBar)
-                + " a bar and " + std::to_string(kMaxEvents) + " in all)");
+            throw ImportError("the song's bars would hold too many notes (at most "
+                + std::to_string(kMaxNotesPerBar) + " a bar and " + std::to_string(kMaxEvents) + " in all)");
         }
-        std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.place < b.place; });
+        std::stable_sort(
+            placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.place < b.place; });
         for (const auto& note : placed) {
             const auto place = std::min(static_cast<float>(note.place), std::nextafter(1.0f, 0.0f));
             const size_t before = pattern->events()->size();
@@ -203,7 +208,8 @@ ORPSongPtr buildSong(const H2Song& source, const ImportedKit& kit, ImportReport&
     size_t marker = 0;
     double bpm = source.bpm;
     for (size_t column = 0; column < columns.size(); ++column) {
-        while (marker < source.tempoMarkers.size() && static_cast<size_t>(source.tempoMarkers[marker].column) <= column)
+        while (marker < source.tempoMarkers.size()
+            && static_cast<size_t>(source.tempoMarkers[marker].column) <= column)
             bpm = source.tempoMarkers[marker++].bpm;
         Key key { columnPatterns(columns[column], source, byName, report), bpm };
         auto found = sections.find(key);
@@ -241,10 +247,12 @@ ORPSongPtr buildSong(const H2Song& source, const ImportedKit& kit, ImportReport&
             continue;
         const auto name = instrumentNames.find(id);
         if (name != instrumentNames.end()) {
-            addWarning(report, "the kit has no instrument \"" + name->second.substr(0, 80) + "\": "
-                    + countText(count, "note", "notes") + " left out");
+            addWarning(report,
+                "the kit has no instrument \"" + name->second.substr(0, 80)
+                    + "\": " + countText(count, "note", "notes") + " left out");
         } else {
-            addWarning(report, "notes for the unknown instrument id " + std::to_string(id) + ": "
+            addWarning(report,
+                "notes for the unknown instrument id " + std::to_string(id) + ": "
                     + countText(count, "note", "notes") + " left out");
         }
     }
@@ -253,16 +261,19 @@ ORPSongPtr buildSong(const H2Song& source, const ImportedKit& kit, ImportReport&
     if (beyondNotes)
         addWarning(report, countText(beyondNotes, "note", "notes") + " beyond their pattern's end left out");
     if (mergedNotes)
-        addWarning(report, countText(mergedNotes, "note", "notes")
+        addWarning(report,
+            countText(mergedNotes, "note", "notes")
                 + " at the place of another note of the same drum merged into it");
     if (source.humanizeTime != 0 || source.humanizeVelocity != 0)
         report.notCarriedOver.push_back("humanize (time and velocity)");
     if (source.swing != 0)
         report.notCarriedOver.push_back("swing");
     if (offsetNotes)
-        report.notCarriedOver.push_back("note lead/lag and probability (" + countText(offsetNotes, "note", "notes") + ")");
+        report.notCarriedOver.push_back(
+            "note lead/lag and probability (" + countText(offsetNotes, "note", "notes") + ")");
     if (panPitchNotes)
-        report.notCarriedOver.push_back("note pan and pitch (" + countText(panPitchNotes, "note", "notes") + ")");
+        report.notCarriedOver.push_back(
+            "note pan and pitch (" + countText(panPitchNotes, "note", "notes") + ")");
     if (noteOffs)
         report.notCarriedOver.push_back("note-off notes (" + std::to_string(noteOffs) + ")");
     if (progress)

@@ -23,7 +23,7 @@ BarMeter meterForTicks(int ticks);
 // Builds the song with the kit's drums (the kit itself is not attached). Notes whose instrument the
 // kit lacks, at negative places or beyond their pattern's end are left out with a warning. Throws
 // ImportError when the song has nothing to play.
-ORPSongPtr buildSong(const H2Song& source, const ImportedKit& kit, ImportReport& report,
-    const ImportProgress& progress = {});
+ORPSongPtr buildSong(
+    const H2Song& source, const ImportedKit& kit, ImportReport& report, const ImportProgress& progress = {});
 
 } // namespace rp::hydrogen

@@ -128,18 +128,21 @@ std::optional<LayerSuffix> splitLayerSuffix(const std::string& name)
         return std::nullopt;
     }
     std::string base = name.substr(0, at);
-    while (!base.empty() && (base.back() == ' ' || base.back() == '-' || base.back() == '_' || base.back() == '.')) {
+    while (!base.empty()
+        && (base.back() == ' ' || base.back() == '-' || base.back() == '_' || base.back() == '.')) {
         base.pop_back();
     }
     if (base.empty()) {
         return std::nullopt;
     }
     const std::string suffix = name.substr(at + 1);
-    if (suffix.size() <= 3 && std::all_of(suffix.begin(), suffix.end(), [](unsigned char c) { return std::isdigit(c); })) {
+    if (suffix.size() <= 3
+        && std::all_of(suffix.begin(), suffix.end(), [](unsigned char c) { return std::isdigit(c); })) {
         return LayerSuffix { base, suffix, std::stoi(suffix) };
     }
     std::string lower = suffix;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     static const std::pair<const char*, int> words[] = { { "softest", 0 }, { "soft", 1 }, { "med", 3 },
         { "medium", 3 }, { "hard", 5 }, { "hardest", 6 }, { "ppp", 0 }, { "pp", 1 }, { "p", 2 }, { "mp", 3 },
         { "mf", 4 }, { "f", 5 }, { "ff", 6 }, { "fff", 7 } };
@@ -257,7 +260,8 @@ namespace {
 
 std::string lowercase(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -282,7 +286,8 @@ std::vector<std::vector<FolderSound>> instrumentsOfFolder(
         }
         auto sound = OASound::soundWithContentsOfURL(file.path());
         if (sound->sourceAudioStreamDescription().mSampleRate <= 0 || sound->channels() == 0) {
-            rp::logf("ORPDrumKit: %s is not a sound file this program can read; skipped", file.path().c_str());
+            rp::logf(
+                "ORPDrumKit: %s is not a sound file this program can read; skipped", file.path().c_str());
             continue;
         }
         sounds.push_back({ file.path(), sound, file.path().stem().string() });
@@ -313,8 +318,9 @@ std::vector<std::vector<FolderSound>> instrumentsOfFolder(
         auto& variants = instruments[found->second];
         sound.typeName = variants.front().typeName;
         // Two files of one name (kick.wav, kick.aiff) become variants named after their extension.
-        const bool taken = std::any_of(variants.begin(), variants.end(),
-            [&](const FolderSound& other) { return lowercase(other.variantName) == lowercase(sound.variantName); });
+        const bool taken = std::any_of(variants.begin(), variants.end(), [&](const FolderSound& other) {
+            return lowercase(other.variantName) == lowercase(sound.variantName);
+        });
         if (taken) {
             sound.variantName = sound.path.extension().string().substr(1);
         }
@@ -349,39 +355,42 @@ ORPDrumKitPtr drumKitFromSoundFolder(const fs::path& folder, std::string* failur
     kit->setKitName(folderName);
 
     // Adds the instruments to the group of that name (made at the end when new).
-    auto addInstruments = [&](const std::string& groupName, const std::vector<std::vector<FolderSound>>& instruments) {
-        if (instruments.empty()) {
-            return;
-        }
-        auto group = std::make_shared<ORPDrumGroup>();
-        for (const auto& variants : instruments) {
-            auto instrument = std::make_shared<ORPDrumInstrument>();
-            for (const auto& sound : variants) {
-                auto drum = ORPDrum::drum();
-                drum->setGroupName(groupName);
-                drum->setTypeName(sound.typeName);
-                drum->setVariantName(sound.variantName);
-                // The first file of a name, or the loudest layer, is the one a click plays.
-                drum->setDefaultVarForType(
-                    variants.back().loudness >= 0 ? &sound == &variants.back() : &sound == &variants.front());
-                drum->setSound(sound.sound);
-                applyGeneralMIDIMapping(*drum);
-                instrument->variants.push_back(drum);
-                kit->drums().push_back(drum);
-            }
-            group->instruments.push_back(instrument);
-        }
-        kit->drumsHierarchy().push_back(group);
-    };
+    auto addInstruments
+        = [&](const std::string& groupName, const std::vector<std::vector<FolderSound>>& instruments) {
+              if (instruments.empty()) {
+                  return;
+              }
+              auto group = std::make_shared<ORPDrumGroup>();
+              for (const auto& variants : instruments) {
+                  auto instrument = std::make_shared<ORPDrumInstrument>();
+                  for (const auto& sound : variants) {
+                      auto drum = ORPDrum::drum();
+                      drum->setGroupName(groupName);
+                      drum->setTypeName(sound.typeName);
+                      drum->setVariantName(sound.variantName);
+                      // The first file of a name, or the loudest layer, is the one a click plays.
+                      drum->setDefaultVarForType(variants.back().loudness >= 0 ? &sound == &variants.back()
+                                                                               : &sound == &variants.front());
+                      drum->setSound(sound.sound);
+                      applyGeneralMIDIMapping(*drum);
+                      instrument->variants.push_back(drum);
+                      kit->drums().push_back(drum);
+                  }
+                  group->instruments.push_back(instrument);
+              }
+              kit->drumsHierarchy().push_back(group);
+          };
 
-    const bool hasSubfolders = std::any_of(entries.begin(), entries.end(), [](const fs::directory_entry& entry) {
-        std::error_code ignored;
-        return entry.is_directory(ignored) && !entry.path().filename().string().starts_with(".");
-    });
+    const bool hasSubfolders
+        = std::any_of(entries.begin(), entries.end(), [](const fs::directory_entry& entry) {
+              std::error_code ignored;
+              return entry.is_directory(ignored) && !entry.path().filename().string().starts_with(".");
+          });
     const auto topInstruments = instrumentsOfFolder(entries, extensions);
     if (!hasSubfolders) {
         // One flat folder of a whole kit: sorted into groups by what the names say.
-        static const char* const order[] = { "Kicks", "Snares", "Toms", "Hi hats", "Cymbals", "Percussion", "" };
+        static const char* const order[]
+            = { "Kicks", "Snares", "Toms", "Hi hats", "Cymbals", "Percussion", "" };
         for (const char* name : order) {
             std::vector<std::vector<FolderSound>> members;
             for (const auto& variants : topInstruments) {

@@ -4,9 +4,8 @@
 #include "kit/ORPDrumKit.h"
 #include "kit/ORPKitFromFolder.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
@@ -70,12 +69,14 @@ TEST(HydrogenKitTest, InstalledKitsImportFromFolderXmlAndArchiveAndReopen)
     ASSERT_TRUE(rock);
     const auto lines = layout(*rock);
     EXPECT_EQ(lines.size(), 18u);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Kicks/Kick: 0-26 26-47 47-93 93-110 110-127*"), lines.end())
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "Kicks/Kick: 0-26 26-47 47-93 93-110 110-127*"), lines.end())
         << joined(lines);
     std::vector<std::string> groups;
     for (const auto& group : rock->drumsHierarchy())
         groups.push_back(group->groupName());
-    EXPECT_EQ(groups, (std::vector<std::string> { "Kicks", "Snares", "Toms", "Hi hats", "Cymbals", "Percussion" }));
+    EXPECT_EQ(
+        groups, (std::vector<std::string> { "Kicks", "Snares", "Toms", "Hi hats", "Cymbals", "Percussion" }));
     const auto stick = rock->drumWithTypeName("Stick", "99-127");
     ASSERT_TRUE(stick);
     EXPECT_FLOAT_EQ(stick->sound()->panning(), -0.3f);
@@ -87,10 +88,12 @@ TEST(HydrogenKitTest, InstalledKitsImportFromFolderXmlAndArchiveAndReopen)
     const fs::path tr808 = kits / "TR808EmulationKit";
     importKit(tr808 / "drumkit.xml", dir / "ByXml.rpkit");
     EXPECT_EQ(reopen(dir / "ByXml.rpkit")->drums().size(), 16u);
-    std::vector<rp::test::ArchiveItem> items { { "TR808EmulationKit", "", rp::test::ArchiveItem::Directory } };
+    std::vector<rp::test::ArchiveItem> items { { "TR808EmulationKit", "",
+        rp::test::ArchiveItem::Directory } };
     for (const auto& file : fs::directory_iterator(tr808)) {
         const auto bytes = rp::test::readFileBytes(file.path());
-        items.push_back({ "TR808EmulationKit/" + file.path().filename().string(), std::string(bytes.begin(), bytes.end()) });
+        items.push_back({ "TR808EmulationKit/" + file.path().filename().string(),
+            std::string(bytes.begin(), bytes.end()) });
     }
     rp::test::writeArchive(dir / "TR808.h2drumkit", items);
     const auto scratchBefore = rp::test::scratchFolders();
@@ -118,8 +121,9 @@ TEST(HydrogenKitTest, MappingOfMuteGroupsLayersAndWhatIsNotCarriedOver)
     auto kit = reopen(dir / "Mixed.rpkit");
     ASSERT_TRUE(kit);
     EXPECT_EQ(layout(*kit),
-        (std::vector<std::string> { "Kicks/Kick: 0-64 64-127*", "Kicks/Kick 2: default*", "Snares/Snare: default*",
-            "Hi hats/hi hat: closed* open 0-76 open 76-127 pedal", "Other/Laser: default*" }));
+        (std::vector<std::string> { "Kicks/Kick: 0-64 64-127*", "Kicks/Kick 2: default*",
+            "Snares/Snare: default*", "Hi hats/hi hat: closed* open 0-76 open 76-127 pedal",
+            "Other/Laser: default*" }));
     // The closed and pedal sounds choke the open one, as Hydrogen's mute group did.
     EXPECT_TRUE(kit->drumWithTypeName("hi hat", "closed")->variantPrecedence());
     EXPECT_TRUE(kit->drumWithTypeName("hi hat", "pedal")->variantPrecedence());
@@ -144,10 +148,13 @@ TEST(HydrogenKitTest, PlainFolderOfLayersBecomesGroupedInstrumentsWithVariants)
     const auto lines = layout(*kit);
     EXPECT_EQ(kit->drums().size(), 86u);
     EXPECT_EQ(lines.size(), 18u) << joined(lines);
-    for (const char* expected : { "Kicks/Kick: Softest Soft Med Hard Hardest*", "Percussion/HandClap: default*",
-             "Cymbals/24Ride: 1 2 3 4 5*", "Toms/TomFloor: Softest Soft Med Hard Hardest*",
-             "Hi hats/HatSemiOpen: Softest Soft Med Hard Hardest*", "Snares/SideStick: Softest Soft Med Hard Hardest*" })
-        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected << "\n" << joined(lines);
+    for (const char* expected :
+        { "Kicks/Kick: Softest Soft Med Hard Hardest*", "Percussion/HandClap: default*",
+            "Cymbals/24Ride: 1 2 3 4 5*", "Toms/TomFloor: Softest Soft Med Hard Hardest*",
+            "Hi hats/HatSemiOpen: Softest Soft Med Hard Hardest*",
+            "Snares/SideStick: Softest Soft Med Hard Hardest*" })
+        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected << "\n"
+                                                                                << joined(lines);
     EXPECT_EQ(int { kit->drumWithTypeName("HatOpen", "Soft")->midiNote() }, 46);
 
     EXPECT_EQ(drumGroupNameForInstrumentName("Tom1"), "Toms");
@@ -175,7 +182,8 @@ TEST(HydrogenKitTest, HostileKitsGiveClearErrorsAndWriteNothingOutsideTheOutput)
             importKit(source, out);
             ADD_FAILURE() << label << ": imported";
         } catch (const ImportError& error) {
-            EXPECT_NE(std::string(error.what()).find(fragment), std::string::npos) << label << ": " << error.what();
+            EXPECT_NE(std::string(error.what()).find(fragment), std::string::npos)
+                << label << ": " << error.what();
             EXPECT_EQ(error.error().code, rp::kErrorInvalidFile);
         }
         EXPECT_EQ(rp::test::treeOf(dir.path()), before) << label;
@@ -184,7 +192,8 @@ TEST(HydrogenKitTest, HostileKitsGiveClearErrorsAndWriteNothingOutsideTheOutput)
         rp::test::writeText(kitFolder / "drumkit.xml", xml);
         expectError(label, kitFolder, fragment);
     };
-    xmlCase("malformed", "<drumkit_info><name>K</name><instrumentList><instrument>", "not a readable Hydrogen drumkit");
+    xmlCase("malformed", "<drumkit_info><name>K</name><instrumentList><instrument>",
+        "not a readable Hydrogen drumkit");
     xmlCase("truncated", good.substr(0, good.size() / 2), "not a readable Hydrogen drumkit");
     xmlCase("other root", "<song/>", "no drumkit_info");
     xmlCase("no instruments", "<drumkit_info><name>K</name></drumkit_info>", "holds no instruments");
@@ -197,16 +206,18 @@ TEST(HydrogenKitTest, HostileKitsGiveClearErrorsAndWriteNothingOutsideTheOutput)
             { { 0, "Kick", { { "../outside.wav", 0, 1 }, { "/etc/passwd", 0, 1 }, { "gone.wav", 0, 1 } } },
                 { 1, "Snare", { { "..\\outside.wav", 0, 1 } } } }),
         "no instrument of the kit \"K\" has a readable sample");
-    xmlCase("entity expansion", "<!DOCTYPE d [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]>"
-                                "<drumkit_info><name>&b;&b;&b;</name></drumkit_info>",
+    xmlCase("entity expansion",
+        "<!DOCTYPE d [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]>"
+        "<drumkit_info><name>&b;&b;&b;</name></drumkit_info>",
         "holds no instruments");
     expectError("missing source", dir / "nothing", "there is no Hydrogen kit");
     expectError("folder without drumkit.xml", dir / "out", "has no drumkit.xml");
 
     // Names with path separators and odd numbers are taken as names: the import works.
     rp::test::writeText(kitFolder / "drumkit.xml",
-        rp::test::drumkitXml("../../K", { { 0, "Kick/../../x", { { "ok.wav", 0, 1 } }, -1, 300, "<volume>nan</volume>" },
-                                           { 0, "Dup", { { "ok.wav", 0, 1 } } } }));
+        rp::test::drumkitXml("../../K",
+            { { 0, "Kick/../../x", { { "ok.wav", 0, 1 } }, -1, 300, "<volume>nan</volume>" },
+                { 0, "Dup", { { "ok.wav", 0, 1 } } } }));
     const auto report = importKit(kitFolder, dir / "Odd.rpkit");
     EXPECT_TRUE(rp::test::treeOf(dir.path()).count("Odd.rpkit"));
     EXPECT_EQ(reopen(dir / "Odd.rpkit")->drums().front()->typeName(), "Kick/../../x");
@@ -215,15 +226,17 @@ TEST(HydrogenKitTest, HostileKitsGiveClearErrorsAndWriteNothingOutsideTheOutput)
     // Archives: links, escapes, absolute paths, special files and expansion bombs are refused.
     using Item = rp::test::ArchiveItem;
     const Item xml { "K/drumkit.xml", good };
-    const Item sample { "K/ok.wav", std::string(rp::test::readFileBytes(kitFolder / "ok.wav").begin(),
-                                        rp::test::readFileBytes(kitFolder / "ok.wav").end()) };
-    auto archiveCase = [&](const std::string& label, const std::vector<Item>& items, const std::string& fragment) {
-        const fs::path archive = dir / "in" / "k.h2drumkit";
-        fs::create_directories(archive.parent_path());
-        rp::test::writeArchive(archive, items);
-        expectError(label, archive, fragment);
-        fs::remove(archive);
-    };
+    const Item sample { "K/ok.wav",
+        std::string(rp::test::readFileBytes(kitFolder / "ok.wav").begin(),
+            rp::test::readFileBytes(kitFolder / "ok.wav").end()) };
+    auto archiveCase
+        = [&](const std::string& label, const std::vector<Item>& items, const std::string& fragment) {
+              const fs::path archive = dir / "in" / "k.h2drumkit";
+              fs::create_directories(archive.parent_path());
+              rp::test::writeArchive(archive, items);
+              expectError(label, archive, fragment);
+              fs::remove(archive);
+          };
     archiveCase("dot dot", { xml, sample, { "K/../../evil.wav", "x" } }, "climbs out");
     archiveCase("absolute", { xml, { "/tmp/rp-evil.wav", "x" } }, "absolute path");
     archiveCase("symlink", { xml, { "K/ok.wav", "", Item::Symlink, "/etc/passwd" } }, "is a link");
@@ -254,22 +267,22 @@ TEST(HydrogenKitTest, CommandLineImportReportsAndRefusesToReplace)
     if (!fs::exists(RP_CLI_PATH))
         GTEST_SKIP() << "rattlepan-cli not built";
     TempDir dir;
-    rp::test::writeKitFolder(dir / "Src", "Src",
-        { { 0, "Kick", { { "k.wav", 0, 1 } }, -1, 36, "<pitchOffset>2</pitchOffset>" } });
+    rp::test::writeKitFolder(
+        dir / "Src", "Src", { { 0, "Kick", { { "k.wav", 0, 1 } }, -1, 36, "<pitchOffset>2</pitchOffset>" } });
     const std::string cli = RP_CLI_PATH;
     std::string output;
-    ASSERT_EQ(rp::test::runCommand(cli + " kit import '" + (dir / "Src").string() + "' '" + (dir / "A.rpkit").string()
-                      + "' 2>" + (dir / "err.txt").string(),
+    ASSERT_EQ(rp::test::runCommand(cli + " kit import '" + (dir / "Src").string() + "' '"
+                      + (dir / "A.rpkit").string() + "' 2>" + (dir / "err.txt").string(),
                   &output),
         0);
     EXPECT_NE(output.find("1 groups, 1 instruments"), std::string::npos) << output;
     const auto errors = rp::test::readFileBytes(dir / "err.txt");
     EXPECT_NE(std::string(errors.begin(), errors.end()).find("pitch (Kick)"), std::string::npos);
-    EXPECT_NE(rp::test::runCommand(cli + " kit import '" + (dir / "Src").string() + "' '" + (dir / "Src").string()
-                  + "' 2>/dev/null"),
+    EXPECT_NE(rp::test::runCommand(cli + " kit import '" + (dir / "Src").string() + "' '"
+                  + (dir / "Src").string() + "' 2>/dev/null"),
         0);
-    EXPECT_NE(rp::test::runCommand(cli + " kit import '" + (dir / "none").string() + "' '" + (dir / "B.rpkit").string()
-                  + "' 2>/dev/null"),
+    EXPECT_NE(rp::test::runCommand(cli + " kit import '" + (dir / "none").string() + "' '"
+                  + (dir / "B.rpkit").string() + "' 2>/dev/null"),
         0);
     EXPECT_FALSE(fs::exists(dir / "B.rpkit"));
 }

@@ -7,13 +7,12 @@
 #include "model/ORPSectionMarker.h"
 #include "model/ORPSong.h"
 
-#include <gtest/gtest.h>
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <map>
+#include <pugixml.hpp>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -69,9 +68,9 @@ void expectDrumsInKit(const ORPSong& song, const ORPDrumKit& kit, const std::str
 TEST(HydrogenSongTest, MetersFromPatternLengths)
 {
     using rp::hydrogen::meterForTicks;
-    const std::vector<std::tuple<int, int, int, bool>> cases = { { 192, 4, 4, true }, { 144, 3, 4, true },
-        { 168, 7, 8, true }, { 72, 3, 8, true }, { 36, 3, 16, true }, { 18, 3, 32, true }, { 100, 8, 16, false },
-        { 1, 1, 16, false } };
+    const std::vector<std::tuple<int, int, int, bool>> cases
+        = { { 192, 4, 4, true }, { 144, 3, 4, true }, { 168, 7, 8, true }, { 72, 3, 8, true },
+              { 36, 3, 16, true }, { 18, 3, 32, true }, { 100, 8, 16, false }, { 1, 1, 16, false } };
     for (const auto& [ticks, top, bottom, exact] : cases) {
         const auto meter = meterForTicks(ticks);
         EXPECT_EQ((std::tuple<int, int, bool>(meter.top, meter.bottom, meter.exact)),
@@ -125,7 +124,8 @@ TEST(HydrogenSongTest, DemoSongsImportReopenAndExport)
             const auto& pattern = patterns.at(id.text().get());
             sizes.insert(pattern.child("size").text().as_int());
             for (const auto& note : pattern.child("noteList").children("note"))
-                column.insert({ note.child("position").text().as_int(), note.child("instrument").text().as_int() });
+                column.insert(
+                    { note.child("position").text().as_int(), note.child("instrument").text().as_int() });
         }
         expectedNotes += column.size();
     }
@@ -153,8 +153,9 @@ TEST(HydrogenSongTest, DemoSongsImportReopenAndExport)
     for (const auto& [stem, report] : reports) {
         const fs::path wav = dir / stem / "out.wav";
         std::string output;
-        EXPECT_EQ(rp::test::runCommand(std::string(RP_CLI_PATH) + " export '" + (dir / stem / (stem + ".rpsong")).string()
-                          + "' --bars 1-2 -o '" + wav.string() + "' 2>&1",
+        EXPECT_EQ(rp::test::runCommand(std::string(RP_CLI_PATH) + " export '"
+                          + (dir / stem / (stem + ".rpsong")).string() + "' --bars 1-2 -o '" + wav.string()
+                          + "' 2>&1",
                       &output),
             0)
             << stem << ": " << output;
@@ -166,10 +167,12 @@ TEST(HydrogenSongTest, DemoSongsImportReopenAndExport)
 std::string songXml(const std::string& patterns, const std::string& sequence, const std::string& extra = {},
     const std::string& notes = "Some notes")
 {
-    return "<?xml version=\"1.0\"?>\n<song>\n <version>1.2.0</version>\n <bpm>120</bpm>\n <name>Test song</name>\n"
+    return "<?xml version=\"1.0\"?>\n<song>\n <version>1.2.0</version>\n <bpm>120</bpm>\n <name>Test "
+           "song</name>\n"
            " <author>Tester</author>\n <notes>"
         + notes + "</notes>\n" + extra
-        + " <instrumentList>\n  <instrument><id>0</id><name>Kick</name><drumkit>TestKit</drumkit></instrument>\n"
+        + " <instrumentList>\n  "
+          "<instrument><id>0</id><name>Kick</name><drumkit>TestKit</drumkit></instrument>\n"
           "  <instrument><id>1</id><name>snare</name><drumkit>TestKit</drumkit></instrument>\n"
           "  <instrument><id>2</id><name>Cowbell</name><drumkit>TestKit</drumkit></instrument>\n"
           " </instrumentList>\n <patternList>\n"
@@ -179,10 +182,12 @@ std::string songXml(const std::string& patterns, const std::string& sequence, co
 std::string pattern(const std::string& name, int size, const std::vector<std::tuple<int, double, int>>& notes,
     const std::string& noteExtra = {})
 {
-    std::string xml = "  <pattern><name>" + name + "</name><size>" + std::to_string(size) + "</size><noteList>\n";
+    std::string xml
+        = "  <pattern><name>" + name + "</name><size>" + std::to_string(size) + "</size><noteList>\n";
     for (const auto& [position, velocity, instrument] : notes) {
-        xml += "   <note><position>" + std::to_string(position) + "</position><velocity>" + std::to_string(velocity)
-            + "</velocity><instrument>" + std::to_string(instrument) + "</instrument>" + noteExtra + "</note>\n";
+        xml += "   <note><position>" + std::to_string(position) + "</position><velocity>"
+            + std::to_string(velocity) + "</velocity><instrument>" + std::to_string(instrument)
+            + "</instrument>" + noteExtra + "</note>\n";
     }
     return xml + "  </noteList></pattern>\n";
 }
@@ -198,26 +203,31 @@ std::string column(const std::vector<std::string>& names)
 void writeTestKit(const fs::path& folder, const std::string& name = "TestKit")
 {
     rp::test::writeKitFolder(folder, name,
-        { { 0, "Kick", { { "k1.wav", 0, 0.5 }, { "k2.wav", 0.5, 1 } } }, { 1, "Snare", { { "s.wav", 0, 1 } } } });
+        { { 0, "Kick", { { "k1.wav", 0, 0.5 }, { "k2.wav", 0.5, 1 } } },
+            { 1, "Snare", { { "s.wav", 0, 1 } } } });
 }
 
 TEST(HydrogenSongTest, ColumnsBecomeBarsRunsBecomeRepeatsAndTempoMarkersApply)
 {
     TempDir dir;
     writeTestKit(dir / "TestKit");
-    const std::string patterns = pattern("a", 168, { { 0, 0.9, 0 }, { 84, 0.3, 1 }, { -5, 0.5, 0 }, { 200, 0.5, 0 }, { 24, 0.5, 7 } })
-        + pattern("b", 72, { { 0, 0.2, 1 } }) + pattern("c", 192, { { 48, 0.2, 0 }, { 96, 0.5, 2 } }, "<leadlag>0.2</leadlag>")
+    const std::string patterns
+        = pattern(
+              "a", 168, { { 0, 0.9, 0 }, { 84, 0.3, 1 }, { -5, 0.5, 0 }, { 200, 0.5, 0 }, { 24, 0.5, 7 } })
+        + pattern("b", 72, { { 0, 0.2, 1 } })
+        + pattern("c", 192, { { 48, 0.2, 0 }, { 96, 0.5, 2 } }, "<leadlag>0.2</leadlag>")
         + pattern("v", 192, {});
     const std::string sequence = column({ "a" }) + column({ "a" }) + column({ "a" }) + column({ "b" })
         + column({ "c", "b" }) + column({ "v" }) + column({ "a" }) + column({ "nope" });
-    const std::string extra = " <humanize_time>0.2</humanize_time>\n <swing_factor>0.3</swing_factor>\n"
-                              " <virtualPatternList><pattern><name>v</name><virtual>a</virtual><virtual>c</virtual>"
-                              "<virtual>v</virtual></pattern></virtualPatternList>\n"
-                              " <BPMTimeLine><newBPM><BAR>3</BAR><BPM>90</BPM></newBPM></BPMTimeLine>\n";
+    const std::string extra
+        = " <humanize_time>0.2</humanize_time>\n <swing_factor>0.3</swing_factor>\n"
+          " <virtualPatternList><pattern><name>v</name><virtual>a</virtual><virtual>c</virtual>"
+          "<virtual>v</virtual></pattern></virtualPatternList>\n"
+          " <BPMTimeLine><newBPM><BAR>3</BAR><BPM>90</BPM></newBPM></BPMTimeLine>\n";
     rp::test::writeText(dir / "s.h2song", songXml(patterns, sequence, extra));
     std::vector<double> progress;
-    const auto report
-        = importSong(dir / "s.h2song", dir / "S.rpsong", dir / "TestKit", [&](double f) { progress.push_back(f); });
+    const auto report = importSong(
+        dir / "s.h2song", dir / "S.rpsong", dir / "TestKit", [&](double f) { progress.push_back(f); });
     ASSERT_FALSE(progress.empty());
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(progress.back(), 1.0);
@@ -242,9 +252,13 @@ TEST(HydrogenSongTest, ColumnsBecomeBarsRunsBecomeRepeatsAndTempoMarkersApply)
     const auto bars = playedBars(*song);
     ASSERT_EQ(bars.size(), 8u);
     // 7/8 at 120 quarters a minute: 1.75 s; 3/8 at 90: 1 s; "b + c" as long as c.
-    EXPECT_EQ(std::to_string(bars[0]->timeSignatureTop()) + "/" + std::to_string(bars[0]->timeSignatureBottom()), "7/8");
+    EXPECT_EQ(
+        std::to_string(bars[0]->timeSignatureTop()) + "/" + std::to_string(bars[0]->timeSignatureBottom()),
+        "7/8");
     EXPECT_NEAR(bars[0]->duration(), 1.75, 1e-5);
-    EXPECT_EQ(std::to_string(bars[3]->timeSignatureTop()) + "/" + std::to_string(bars[3]->timeSignatureBottom()), "3/8");
+    EXPECT_EQ(
+        std::to_string(bars[3]->timeSignatureTop()) + "/" + std::to_string(bars[3]->timeSignatureBottom()),
+        "3/8");
     EXPECT_NEAR(bars[3]->duration(), 1.0, 1e-5);
     EXPECT_EQ(bars[4]->timeSignatureTop(), 4);
     EXPECT_NEAR(bars[4]->duration(), 4 * 60 / 90.0, 1e-4);
@@ -252,8 +266,8 @@ TEST(HydrogenSongTest, ColumnsBecomeBarsRunsBecomeRepeatsAndTempoMarkersApply)
     // Events at their place, each with the variant whose layer holds its velocity.
     std::vector<std::string> first;
     for (const auto& event : *bars[0]->events())
-        first.push_back(std::to_string(event->whenRatio()).substr(0, 4) + " " + event->drum()->compositeName() + " "
-            + std::to_string(event->velocity()).substr(0, 3));
+        first.push_back(std::to_string(event->whenRatio()).substr(0, 4) + " " + event->drum()->compositeName()
+            + " " + std::to_string(event->velocity()).substr(0, 3));
     EXPECT_EQ(first, (std::vector<std::string> { "0.00 Kick (64-127) 0.9", "0.50 Snare 0.3" }));
     EXPECT_EQ(bars[5]->events()->size(), 3u); // a and c merged through the virtual pattern v
     EXPECT_EQ(bars[4]->events()->front()->drum()->compositeName(), "Snare"); // b's note at the start
@@ -284,13 +298,15 @@ TEST(HydrogenSongTest, HostileSongsGiveClearErrorsAndLeaveNothingBehind)
             importSong(dir / "in.h2song", dir / "out" / "S.rpsong", kit);
             ADD_FAILURE() << label << ": imported";
         } catch (const ImportError& error) {
-            EXPECT_NE(std::string(error.what()).find(fragment), std::string::npos) << label << ": " << error.what();
+            EXPECT_NE(std::string(error.what()).find(fragment), std::string::npos)
+                << label << ": " << error.what();
         }
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << label;
         EXPECT_EQ(rp::test::treeOf(dir.path()), before) << label;
     };
     const fs::path kit = dir / "kits" / "TestKit";
-    expectError("malformed", "<song><bpm>120</bpm><patternList><pattern>", "not a readable Hydrogen song", kit);
+    expectError(
+        "malformed", "<song><bpm>120</bpm><patternList><pattern>", "not a readable Hydrogen song", kit);
     expectError("truncated", good.substr(0, good.size() - 30), "not a readable Hydrogen song", kit);
     expectError("not a song", "<drumkit_info/>", "no song element", kit);
     expectError("nothing to play", songXml("", ""), "nothing to import", kit);
@@ -309,7 +325,8 @@ TEST(HydrogenSongTest, HostileSongsGiveClearErrorsAndLeaveNothingBehind)
     rp::test::writeText(dir / "odd.h2song",
         songXml(pattern("a", 192, { { 0, 7.5, 0 } }) + pattern("b", 192, {}), column({ "a" }),
             " <BPMTimeLine><newBPM><BAR>-4</BAR><BPM>100</BPM></newBPM></BPMTimeLine>\n",
-            "&lt;!DOCTYPE HTML>&lt;html>&lt;head>&lt;style>p { x }&lt;/style>&lt;/head>&lt;body>&lt;p>Line &amp;amp; "
+            "&lt;!DOCTYPE HTML>&lt;html>&lt;head>&lt;style>p { x }&lt;/style>&lt;/head>&lt;body>&lt;p>Line "
+            "&amp;amp; "
             "one&lt;/p>&lt;p>Two&lt;/p>&lt;/body>&lt;/html>"));
     const auto report = importSong(dir / "odd.h2song", dir / "out" / "Odd.rpsong", dir / "kits" / "Evil");
     EXPECT_EQ(report.kitWritten.parent_path(), fs::absolute(dir / "out"));
@@ -317,7 +334,8 @@ TEST(HydrogenSongTest, HostileSongsGiveClearErrorsAndLeaveNothingBehind)
     EXPECT_GE(report.warnings.size(), 2u) << joined(report.warnings); // velocity, tempo marker
     auto song = reopenSong(dir / "out" / "Odd.rpsong");
     ASSERT_TRUE(song);
-    EXPECT_NEAR(song->sectionList().front()->patterns().front()->duration(), 2.0, 1e-5); // the song tempo: the bad marker is left out
+    EXPECT_NEAR(song->sectionList().front()->patterns().front()->duration(), 2.0,
+        1e-5); // the song tempo: the bad marker is left out
     EXPECT_EQ(song->notes(), "Line & one\nTwo\n\nBy Tester"); // rich-text notes as plain text
 }
 
@@ -328,11 +346,12 @@ TEST(HydrogenSongTest, CommandLineImportsWithAKitAndRefusesToReplace)
     TempDir dir;
     writeTestKit(dir / "TestKit");
     rp::test::writeText(dir / "s.h2song",
-        songXml(pattern("a", 192, { { 0, 0.9, 0 } }), column({ "a" }), " <swing_factor>0.5</swing_factor>\n"));
+        songXml(
+            pattern("a", 192, { { 0, 0.9, 0 } }), column({ "a" }), " <swing_factor>0.5</swing_factor>\n"));
     const std::string cli = RP_CLI_PATH;
-    const std::string command
-        = cli + " song import '" + (dir / "s.h2song").string() + "' '" + (dir / "S.rpsong").string() + "' --kit '"
-        + (dir / "TestKit").string() + "' 2>'" + (dir / "err.txt").string() + "'";
+    const std::string command = cli + " song import '" + (dir / "s.h2song").string() + "' '"
+        + (dir / "S.rpsong").string() + "' --kit '" + (dir / "TestKit").string() + "' 2>'"
+        + (dir / "err.txt").string() + "'";
     std::string output;
     ASSERT_EQ(rp::test::runCommand(command, &output), 0) << output;
     EXPECT_NE(output.find("TestKit.rpkit"), std::string::npos) << output;
@@ -340,7 +359,8 @@ TEST(HydrogenSongTest, CommandLineImportsWithAKitAndRefusesToReplace)
     EXPECT_NE(std::string(errors.begin(), errors.end()).find("swing"), std::string::npos);
     EXPECT_NE(rp::test::runCommand(command), 0); // S.rpsong exists now
     output.clear();
-    ASSERT_EQ(rp::test::runCommand(cli + " info --json '" + (dir / "S.rpsong").string() + "'", &output), 0) << output;
+    ASSERT_EQ(rp::test::runCommand(cli + " info --json '" + (dir / "S.rpsong").string() + "'", &output), 0)
+        << output;
     EXPECT_NE(output.find("Test song"), std::string::npos);
 }
 

@@ -8,7 +8,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -63,7 +62,8 @@ struct TestInstrument {
 
 inline std::string instrumentXml(const TestInstrument& instrument)
 {
-    std::string xml = "  <instrument>\n   <id>" + std::to_string(instrument.id) + "</id>\n   <name>" + instrument.name
+    std::string xml = "  <instrument>\n   <id>" + std::to_string(instrument.id) + "</id>\n   <name>"
+        + instrument.name
         + "</name>\n   <volume>1</volume>\n   <gain>1</gain>\n   <pan>0</pan>\n   <muteGroup>"
         + std::to_string(instrument.muteGroup) + "</muteGroup>\n   <midiOutNote>"
         + std::to_string(instrument.midiOutNote) + "</midiOutNote>\n" + instrument.extra

@@ -87,8 +87,9 @@ TEST(KitFromFolderTest, AFlatFolderIsGroupedByDrumNameAndLayerSuffixesBecomeVari
     TempDir dir;
     const fs::path folder = dir / "Flat";
     fs::create_directories(folder);
-    for (const char* name : { "Kick-Soft.wav", "Kick-Hard.wav", "Kick-Med.wav", "Tom1.wav", "Tom2.wav", "snare_1.wav",
-             "snare_2.wav", "Ride-ff.wav", "Ride-p.wav", "zap.wav", "HatOpen.wav", "Crash-1.wav" })
+    for (const char* name :
+        { "Kick-Soft.wav", "Kick-Hard.wav", "Kick-Med.wav", "Tom1.wav", "Tom2.wav", "snare_1.wav",
+            "snare_2.wav", "Ride-ff.wav", "Ride-p.wav", "zap.wav", "HatOpen.wav", "Crash-1.wav" })
         makeSoundFile(folder / name, 300, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     std::string failure;
     auto kit = drumKitFromSoundFolder(folder, &failure);
@@ -105,8 +106,8 @@ TEST(KitFromFolderTest, AFlatFolderIsGroupedByDrumNameAndLayerSuffixesBecomeVari
     // "Tom1" and "Tom2" are two drums (no separator before the number); a lone "Crash-1" keeps its name.
     EXPECT_EQ(layout,
         (std::vector<std::string> { "Kicks/Kick: Soft Med Hard*", "Snares/snare: 1 2*", "Toms/Tom1: default*",
-            "Toms/Tom2: default*", "Hi hats/HatOpen: default*", "Cymbals/Crash-1: default*", "Cymbals/Ride: p ff*",
-            "Flat/zap: default*" }));
+            "Toms/Tom2: default*", "Hi hats/HatOpen: default*", "Cymbals/Crash-1: default*",
+            "Cymbals/Ride: p ff*", "Flat/zap: default*" }));
     EXPECT_EQ(int { kit->drumWithTypeName("HatOpen", "default")->midiNote() }, 46);
 }
 
