@@ -96,12 +96,14 @@ TEST(HydrogenKitTest, InstalledKitsImportFromFolderXmlAndArchiveAndReopen)
             std::string(bytes.begin(), bytes.end()) });
     }
     rp::test::writeArchive(dir / "TR808.h2drumkit", items);
-    const auto scratchBefore = rp::test::scratchFolders();
-    importKit(dir / "TR808.h2drumkit", dir / "ByArchive.rpkit");
+    {
+        const rp::test::ScopedTemporaryFolder scratch(dir / "tmp");
+        importKit(dir / "TR808.h2drumkit", dir / "ByArchive.rpkit");
+        EXPECT_TRUE(scratch.leftovers().empty()); // the unpacked copy is gone
+    }
     auto archived = reopen(dir / "ByArchive.rpkit");
     ASSERT_TRUE(archived);
     EXPECT_EQ(layout(*archived), layout(*reopen(dir / "ByXml.rpkit")));
-    EXPECT_EQ(rp::test::scratchFolders(), scratchBefore); // the unpacked copy is gone
 }
 
 TEST(HydrogenKitTest, MappingOfMuteGroupsLayersAndWhatIsNotCarriedOver)
@@ -168,7 +170,8 @@ TEST(HydrogenKitTest, PlainFolderOfLayersBecomesGroupedInstrumentsWithVariants)
 TEST(HydrogenKitTest, HostileKitsGiveClearErrorsAndWriteNothingOutsideTheOutput)
 {
     TempDir dir;
-    const auto scratchBefore = rp::test::scratchFolders();
+    TempDir scratchDir; // the importer's temporary folder, outside the tree checked below
+    const rp::test::ScopedTemporaryFolder scratch(scratchDir.path());
     const fs::path kitFolder = dir / "k";
     rp::test::writeSample(kitFolder / "ok.wav");
     rp::test::writeSample(dir / "outside.wav");
@@ -226,9 +229,8 @@ TEST(HydrogenKitTest, HostileKitsGiveClearErrorsAndWriteNothingOutsideTheOutput)
     // Archives: links, escapes, absolute paths, special files and expansion bombs are refused.
     using Item = rp::test::ArchiveItem;
     const Item xml { "K/drumkit.xml", good };
-    const Item sample { "K/ok.wav",
-        std::string(rp::test::readFileBytes(kitFolder / "ok.wav").begin(),
-            rp::test::readFileBytes(kitFolder / "ok.wav").end()) };
+    const auto sampleBytes = rp::test::readFileBytes(kitFolder / "ok.wav");
+    const Item sample { "K/ok.wav", std::string(sampleBytes.begin(), sampleBytes.end()) };
     auto archiveCase
         = [&](const std::string& label, const std::vector<Item>& items, const std::string& fragment) {
               const fs::path archive = dir / "in" / "k.h2drumkit";
@@ -255,7 +257,7 @@ TEST(HydrogenKitTest, HostileKitsGiveClearErrorsAndWriteNothingOutsideTheOutput)
     expectError("truncated archive", dir / "in" / "cut.h2drumkit", "truncated");
     EXPECT_FALSE(fs::exists("/tmp/rp-evil.wav"));
     EXPECT_FALSE(fs::exists(dir / "evil.wav"));
-    EXPECT_EQ(rp::test::scratchFolders(), scratchBefore);
+    EXPECT_TRUE(scratch.leftovers().empty());
 
     // The intact archive imports.
     importKit(dir / "in" / "whole.h2drumkit", dir / "Whole.rpkit");

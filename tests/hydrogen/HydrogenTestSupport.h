@@ -8,8 +8,10 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -176,17 +178,34 @@ inline std::set<std::string> treeOf(const std::filesystem::path& folder)
     return out;
 }
 
-// The names of our temporary archive folders in the system's temporary folder.
-inline std::set<std::string> scratchFolders()
-{
-    std::set<std::string> out;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(std::filesystem::temp_directory_path(), error), end;
-         !error && it != end; it.increment(error)) {
-        if (it->path().filename().string().starts_with("rp-h2kit-"))
-            out.insert(it->path().string());
+// Points the system's temporary folder (TMPDIR) at a fresh folder for as long as it lives, so that
+// what the importer unpacks there can be checked without other processes' files in the way.
+class ScopedTemporaryFolder {
+public:
+    explicit ScopedTemporaryFolder(const std::filesystem::path& folder)
+        : folder_(folder)
+    {
+        std::filesystem::create_directories(folder);
+        if (const char* previous = std::getenv("TMPDIR"))
+            previous_ = previous;
+        ::setenv("TMPDIR", folder.c_str(), 1);
     }
-    return out;
-}
+    ~ScopedTemporaryFolder()
+    {
+        if (previous_)
+            ::setenv("TMPDIR", previous_->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+    ScopedTemporaryFolder(const ScopedTemporaryFolder&) = delete;
+    ScopedTemporaryFolder& operator=(const ScopedTemporaryFolder&) = delete;
+
+    // What is left in the folder.
+    std::set<std::string> leftovers() const { return treeOf(folder_); }
+
+private:
+    std::filesystem::path folder_;
+    std::optional<std::string> previous_;
+};
 
 } // namespace rp::test
