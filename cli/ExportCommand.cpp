@@ -278,10 +278,14 @@ int runExport(const ExportOptions& options)
                 cancelSent = true;
                 player->cancelExport();
             }
-            return progress->finished();
+            // The files are complete once the export has ended; the half second the finished
+            // display stays up in the application is not waited for here.
+            return progress->finished() || !player->isExporting();
         },
         1e12);
     loop.cancelTimer(timer);
+    if (!progress->finished())
+        progress->playerDidFinishExport(player->exportCanceled());
 
     if (progress->canceled()) {
         std::cerr << "rattlepan-cli: Export canceled.\n";

@@ -20,7 +20,7 @@ endfunction()
 # rp_layer_targets(OUT): the engine libraries that exist, lowest layer first.
 function(rp_layer_targets out)
   set(result)
-  foreach(name foundation archive audio midi kit model player editor)
+  foreach(name foundation archive audio midi kit model player hydrogen editor)
     if(TARGET rp_${name})
       list(APPEND result rp_${name})
     endif()

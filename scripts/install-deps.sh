@@ -10,6 +10,7 @@ packages=(
   libsndfile1-dev libsamplerate0-dev librtaudio-dev libasound2-dev
   jackd2 libjack-jackd2-dev sox libsox-fmt-all midicsv
   attr librsvg2-bin
+  libarchive-dev libpugixml-dev hydrogen-data
   qt6-base-dev qt6-svg-dev qt6-image-formats-plugins qt6-qpa-plugins libgl-dev
   xvfb xauth xdotool xclip imagemagick fonts-dejavu-core x11-utils
 )

@@ -82,4 +82,33 @@ TEST(KitFromFolderTest, GroupsPerSubfolderAndInstrumentsPerFileInNameOrder)
         nlohmann::json::parse(R"(["Made", 3, "hi hat open", 46, 2205])"));
 }
 
+TEST(KitFromFolderTest, AFlatFolderIsGroupedByDrumNameAndLayerSuffixesBecomeVariants)
+{
+    TempDir dir;
+    const fs::path folder = dir / "Flat";
+    fs::create_directories(folder);
+    for (const char* name :
+        { "Kick-Soft.wav", "Kick-Hard.wav", "Kick-Med.wav", "Tom1.wav", "Tom2.wav", "snare_1.wav",
+            "snare_2.wav", "Ride-ff.wav", "Ride-p.wav", "zap.wav", "HatOpen.wav", "Crash-1.wav" })
+        makeSoundFile(folder / name, 300, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    std::string failure;
+    auto kit = drumKitFromSoundFolder(folder, &failure);
+    ASSERT_TRUE(kit) << failure;
+    std::vector<std::string> layout;
+    for (const auto& group : kit->drumsHierarchy()) {
+        for (const auto& instrument : group->instruments) {
+            std::string line = group->groupName() + "/" + instrument->typeName() + ":";
+            for (const auto& drum : instrument->variants)
+                line += " " + drum->variantName() + (drum->isDefaultVarForType() ? "*" : "");
+            layout.push_back(line);
+        }
+    }
+    // "Tom1" and "Tom2" are two drums (no separator before the number); a lone "Crash-1" keeps its name.
+    EXPECT_EQ(layout,
+        (std::vector<std::string> { "Kicks/Kick: Soft Med Hard*", "Snares/snare: 1 2*", "Toms/Tom1: default*",
+            "Toms/Tom2: default*", "Hi hats/HatOpen: default*", "Cymbals/Crash-1: default*",
+            "Cymbals/Ride: p ff*", "Flat/zap: default*" }));
+    EXPECT_EQ(int { kit->drumWithTypeName("HatOpen", "default")->midiNote() }, 46);
+}
+
 } // namespace
