@@ -3,6 +3,7 @@
 #include "BuildInfo.h"
 #include "app/DocumentController.h"
 #include "app/Inspector.h"
+#include "app/HydrogenImportActions.h"
 #include "app/KitWindow.h"
 #include "widgets/DrumPickerView.h"
 #include "app/PreferencesWindow.h"
@@ -290,6 +291,8 @@ void AppController::installMenus(QMainWindow* window)
     recent->menuAction()->setProperty("actionName", "openRecent:");
     connect(recent, &QMenu::aboutToShow, this, [this, recent] { fillRecentMenu(recent); });
     fillRecentMenu(recent);
+    add(file, "Import Hydrogen Song...", "importHydrogenSong:", QKeySequence(), [window] { importHydrogenSong(window); });
+    add(file, "Import Hydrogen Kit...", "importHydrogenKit:", QKeySequence(), [window] { importHydrogenKit(window); });
     file->addSeparator();
     add(file, "Close", "performClose:", QKeySequence(QStringLiteral("Ctrl+W")), [window] { window->close(); });
     add(file, "Save", "saveDocument:", QKeySequence::Save, [this, songWindow] { documents_->saveDocument(songWindow); });
@@ -411,7 +414,9 @@ void AppController::installMenus(QMainWindow* window)
     for (QMenu* menu : { file, edit, song, windows, helpMenu }) {
         connect(menu, &QMenu::aboutToShow, this, [this, window] { refreshMenus(window); });
     }
-    connect(qApp, &QApplication::focusChanged, window, [this, window] { refreshMenus(window); });
+    // After the focus change is over: it may come from a dialog of this window being destroyed,
+    // whose half-torn-down widgets must not be walked while its children go.
+    connect(qApp, &QApplication::focusChanged, window, [this, window] { refreshMenus(window); }, Qt::QueuedConnection);
     refreshMenus(window);
 }
 

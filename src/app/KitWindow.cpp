@@ -2,6 +2,7 @@
 
 #include "app/AppController.h"
 #include "app/DocumentController.h"
+#include "app/HydrogenImportActions.h"
 #include "app/Inspector.h"
 #include "app/SoundExportDialog.h"
 #include "app/WindowPlacement.h"
@@ -442,6 +443,7 @@ void KitWindow::buildMenus()
             documents->openDocumentInteractively();
         }
     });
+    add(file, "Import Hydrogen Kit...", "importHydrogenKit:", QKeySequence(), [this] { importHydrogenKit(this); });
     file->addSeparator();
     add(file, "Close", "performClose:", QKeySequence(QStringLiteral("Ctrl+W")), [this] { close(); });
     add(file, "Save", "saveDocument:", QKeySequence::Save, [this, documents] {
@@ -480,7 +482,7 @@ void KitWindow::buildMenus()
     for (QMenu* menu : { file, edit, kit }) {
         connect(menu, &QMenu::aboutToShow, this, [this] { refreshMenus(); });
     }
-    connect(qApp, &QApplication::focusChanged, this, [this] { refreshMenus(); });
+    connect(qApp, &QApplication::focusChanged, this, [this] { refreshMenus(); }, Qt::QueuedConnection);
     refreshMenus();
 }
 

@@ -233,5 +233,56 @@ class KitWatchTest(EditorCase):
         self.assertNotIn(("snare", "rim"), drums)
 
 
+HYDROGEN_DATA = "/usr/share/hydrogen/data"
+
+
+@unittest.skipUnless(os.path.isdir(HYDROGEN_DATA), "hydrogen-data is not installed: no Hydrogen kits or songs to import")
+class HydrogenImportTest(EditorCase):
+    """Hydrogen's own kits and songs brought in from the File menu."""
+
+    def import_from_menu(self, action, source, target, reports=True):
+        self.app.focus_window(self.window)
+        menu = next(m for m in self.app.probe()["menuBar"]
+                    if m["title"].replace("&", "") == "File" and m["window"] == self.window["id"])
+        self.app.click_rect(menu["rect"])
+        item = self.app.wait(action, lambda p: next(
+            (i for m in p["openMenus"] for i in m if i["action"] == action), None))
+        self.app.click_rect(item["rect"])
+        self.app.choose_file_in_dialog(source)
+        self.app.choose_file_in_dialog(target)
+        if not reports:
+            return
+        # What could not come over is listed once the import is done.
+        report = self.app.wait_dialog(lambda d: d["kind"] == "alert", "the import report", timeout=60.0)
+        self.assertIn("could not be carried over", report["text"])
+        self.app.click_button(report, "OK")
+
+    def test_a_hydrogen_song_imports_with_its_kit_and_opens(self):
+        target = os.path.join(self.work, "Demo One.rpsong")
+        self.import_from_menu("importHydrogenSong:", os.path.join(HYDROGEN_DATA, "demo_songs", "GM_kit_demo1.h2song"),
+                              target)
+        window = self.app.wait("the imported song open", lambda p: next(
+            (w for w in p["windows"] if w["kind"] == "song" and w["path"] == target), None))
+        self.app.focus_window(window)
+        self.app.screenshot("hydrogen-song-imported")
+        info = song_info(target)
+        self.assertGreater(len(info["sections"]), 0)
+        self.assertTrue(os.path.isdir(os.path.join(self.work, "GMRockKit.rpkit")))
+
+    def test_a_hydrogen_kit_imports_and_opens_in_the_kit_editor(self):
+        self.app.key("ctrl+shift+n")
+        self.window = self.app.wait("a kit window", lambda p: next(
+            (w for w in p["windows"] if w["kind"] == "kit"), None))
+        target = os.path.join(self.work, "TR808.rpkit")
+        self.import_from_menu("importHydrogenKit:",
+                              os.path.join(HYDROGEN_DATA, "drumkits", "TR808EmulationKit", "drumkit.xml"), target,
+                              reports=False)
+        self.app.wait("the imported kit open", lambda p: next(
+            (w for w in p["windows"] if w["kind"] == "kit" and w["path"] == target), None))
+        groups = song_info(target)["groups"]
+        self.assertEqual(sum(len(g["instruments"]) for g in groups), 16)
+        self.app.screenshot("hydrogen-kit-imported")
+
+
 if __name__ == "__main__":
     unittest.main()
