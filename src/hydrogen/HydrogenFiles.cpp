@@ -1,6 +1,7 @@
 #include "hydrogen/HydrogenFiles.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -432,6 +433,13 @@ H2Song parseSongXml(std::string_view bytes, const std::filesystem::path& file, I
     std::stable_sort(song.tempoMarkers.begin(), song.tempoMarkers.end(),
         [](const H2TempoMarker& a, const H2TempoMarker& b) { return a.column < b.column; });
     return song;
+}
+
+std::string lowercase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
 }
 
 } // namespace rp::hydrogen

@@ -106,6 +106,9 @@ H2Kit parseDrumkitXml(std::string_view bytes, const std::filesystem::path& file,
 // Reads a .h2song. Throws ImportError (naming `file`); repairs go to `report.warnings`.
 H2Song parseSongXml(std::string_view bytes, const std::filesystem::path& file, ImportReport& report);
 
+// ASCII letters in lower case: Hydrogen's names and extensions are compared ignoring case.
+std::string lowercase(std::string text);
+
 // Reads a whole file of at most kMaxXmlBytes. Throws ImportError.
 std::string readXmlFile(const std::filesystem::path& file);
 

@@ -1,5 +1,6 @@
 #include "hydrogen/HydrogenImport.h"
 
+#include "foundation/FileNames.h"
 #include "foundation/Logger.h"
 #include "hydrogen/HydrogenFiles.h"
 #include "hydrogen/HydrogenKitImporter.h"
@@ -17,28 +18,6 @@ namespace fs = std::filesystem;
 namespace rp::hydrogen {
 
 namespace {
-
-std::string lowercase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-// A kit name fit to be a file name: no path separators, no leading dot, at most 100 bytes.
-std::string fileNameForKit(const std::string& name)
-{
-    std::string out;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        out += c == '/' || c == '\\' || u < 0x20 || u == 0x7f ? '_' : c;
-    }
-    while (!out.empty() && (out.front() == '.' || out.front() == ' '))
-        out.erase(0, 1);
-    if (out.size() > 100)
-        out.resize(100);
-    return out.empty() ? "Hydrogen kit" : out;
-}
 
 bool isOurKit(const fs::path& path)
 {
@@ -194,7 +173,7 @@ ImportReport importSong(const fs::path& songPath, const fs::path& out,
         const KitSource kitSource(source);
         kit = readHydrogenKit(kitSource, report, kitProgress);
         kitPath = URLByEnsuringUniqueLocalFilename(
-            folder / (fileNameForKit(kit.kit->kitName()) + "." + ORPDrumKit::kKitExtension));
+            folder / (sanitizedFilename(kit.kit->kitName(), "Hydrogen kit", 100) + "." + ORPDrumKit::kKitExtension));
         kit.kit->setKitName(kitPath.stem().string());
         saveKit(kit, kitPath);
         wroteKit = true;

@@ -12,13 +12,6 @@ namespace rp::hydrogen {
 
 namespace {
 
-std::string lowercase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // A name fit for a drum: control characters become spaces, at most 120 bytes.
 std::string cleanName(const std::string& name, const std::string& fallback)
 {
