@@ -14,7 +14,7 @@ std::string sanitizedFilename(std::string_view name, std::string_view fallback, 
             safe += c;
         }
     }
-    const size_t start = safe.find_first_not_of(". ");
+    const size_t start = safe.find_first_not_of(". -");
     safe.erase(0, start == std::string::npos ? safe.size() : start);
     if (safe.size() > maximumBytes) {
         size_t end = maximumBytes;

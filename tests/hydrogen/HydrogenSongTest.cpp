@@ -330,7 +330,7 @@ TEST(HydrogenSongTest, HostileSongsGiveClearErrorsAndLeaveNothingBehind)
             "one&lt;/p>&lt;p>Two&lt;/p>&lt;/body>&lt;/html>"));
     const auto report = importSong(dir / "odd.h2song", dir / "out" / "Odd.rpsong", dir / "kits" / "Evil");
     EXPECT_EQ(report.kitWritten.parent_path(), fs::absolute(dir / "out"));
-    EXPECT_EQ(report.kitWritten.filename(), "_.._evil_kit.rpkit");
+    EXPECT_EQ(report.kitWritten.filename(), "evil-kit.rpkit");
     EXPECT_GE(report.warnings.size(), 2u) << joined(report.warnings); // velocity, tempo marker
     auto song = reopenSong(dir / "out" / "Odd.rpsong");
     ASSERT_TRUE(song);
