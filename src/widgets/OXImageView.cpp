@@ -83,6 +83,10 @@ std::optional<OXImageView::ImageData> OXImageView::storableImage(const QString& 
 
 void OXImageView::setImageData(const std::optional<ImageData>& bytes)
 {
+    // The window shows its drum again after every change: the same image is not decoded again.
+    if (bytes == bytes_) {
+        return;
+    }
     bytes_ = bytes;
     image_ = QImage();
     if (bytes_ && !bytes_->empty() && bytes_->size() < static_cast<size_t>(kMaximumImageFileBytes)) {
