@@ -86,10 +86,13 @@ WaveformPicture computeWaveform(OASound& sound, int viewWidth, int viewHeight)
     }
     picture.alpha = 0.8f / static_cast<float>(channels);
     picture.channels = waveformColumns(samples, channels, picture.width, picture.height);
-    picture.description = localizedFormat("%.1f kHz, %d bit, %@ (%.1f secs)",
-        { static_cast<double>(sound.sampleRate()) / 1000.0,
-            static_cast<int64_t>(sound.sourceAudioStreamDescription().mBitsPerChannel),
-            waveformChannelWording(channels), sound.duration() });
+    const uint32_t bits = sound.sourceAudioStreamDescription().mBitsPerChannel;
+    const double kiloHertz = static_cast<double>(sound.sampleRate()) / 1000.0;
+    // Compressed sources (FLAC, Ogg) have no fixed sample size: "0 bit" would read as a fault.
+    picture.description = bits == 0
+        ? localizedFormat("%.1f kHz, %@ (%.1f secs)", { kiloHertz, waveformChannelWording(channels), sound.duration() })
+        : localizedFormat("%.1f kHz, %d bit, %@ (%.1f secs)",
+              { kiloHertz, static_cast<int64_t>(bits), waveformChannelWording(channels), sound.duration() });
     return picture;
 }
 

@@ -64,6 +64,10 @@ TEST(WaveformTest, ChannelsAlphaSilenceAndDescription)
         EXPECT_EQ(picture.description, std::string("44.1 kHz, 16 bit, ") + c.wording + " (0.1 secs)");
         EXPECT_EQ(picture.name, sound->name());
     }
+    // A compressed file has no sample size to state.
+    rp::test::writeSoundFile(dir / "c.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 1, std::vector<double>(4410, 0.5));
+    const auto flac = computeWaveform(*OASound::soundWithContentsOfURL(dir / "c.flac"), 116, 66);
+    EXPECT_EQ(flac.description, "44.1 kHz, mono (0.1 secs)");
 }
 
 TEST(WaveformTest, UnreadableSoundDrawsTheEmptyMessage)
