@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QApplication>
+#include <cmath>
 
 namespace rp::widgets {
 
@@ -84,8 +85,14 @@ void OASoundView::paintEvent(QPaintEvent*)
         fill.setAlphaF(picture.alpha);
         for (const auto& channel : picture.channels) {
             for (const auto& bar : channel) {
-                // The picture's y grows upwards from its bottom edge.
-                bars.fillRect(QRectF(bar.x, height - (bar.y + bar.height), 1.0, bar.height), fill);
+                if (bar.height <= 0.0f)
+                    continue;
+                // The picture's y grows upwards from its bottom edge. Each column covers every pixel
+                // its span touches, so a quiet tail stays a continuous line instead of breaking up
+                // where a span under a pixel high happens to round away.
+                const int top = static_cast<int>(std::floor(static_cast<float>(height) - (bar.y + bar.height)));
+                const int bottom = static_cast<int>(std::ceil(static_cast<float>(height) - bar.y));
+                bars.fillRect(QRect(static_cast<int>(bar.x), top, 1, std::max(bottom - top, 1)), fill);
             }
         }
         bars.end();
