@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace rp::hydrogen {
@@ -142,7 +144,14 @@ const ImportedInstrument* ImportedKit::instrumentNamed(const std::string& name) 
 {
     const std::string key = lowercase(name);
     for (const auto& instrument : instruments) {
-        if (lowercase(instrument.name) == key)
+        if (instrument.hiHatLabel.empty() && lowercase(instrument.name) == key)
+            return &instrument;
+    }
+    if (!isHiHatInstrumentName(name))
+        return nullptr;
+    const std::string label = hiHatVariantLabel(name);
+    for (const auto& instrument : instruments) {
+        if (!instrument.hiHatLabel.empty() && instrument.hiHatLabel == label)
             return &instrument;
     }
     return nullptr;
@@ -353,6 +362,51 @@ ImportedKit buildKit(
     return result;
 }
 
+namespace {
+
+// "20-47" as a velocity range in MIDI steps.
+std::optional<std::pair<int, int>> parseLayerRange(const std::string& text)
+{
+    int low = 0;
+    int high = 0;
+    char dash = 0;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%d%c%d%c", &low, &dash, &high, &extra) == 3 && dash == '-' && low >= 0
+        && high <= 127 && low <= high)
+        return std::make_pair(low, high);
+    return std::nullopt;
+}
+
+void sortLayers(ImportedInstrument& instrument)
+{
+    std::stable_sort(instrument.layers.begin(), instrument.layers.end(),
+        [](const ImportedInstrument::Layer& a, const ImportedInstrument::Layer& b) { return a.max < b.max; });
+}
+
+// A merged hi hat's variants by label: "closed" and "open 0-76" give "closed" (one layer over
+// every velocity) and "open" (its ranges as layers).
+std::map<std::string, ImportedInstrument> hiHatLabelInstruments(const std::vector<ORPDrumPtr>& variants)
+{
+    std::map<std::string, ImportedInstrument> byLabel;
+    for (const auto& drum : variants) {
+        const std::string& name = drum->variantName();
+        const size_t space = name.rfind(' ');
+        const auto range = space == std::string::npos ? std::nullopt : parseLayerRange(name.substr(space + 1));
+        const std::string label = range ? name.substr(0, space) : name;
+        auto& instrument = byLabel[label];
+        instrument.hiHatLabel = label;
+        if (range)
+            instrument.layers.push_back({ range->first / 127.0, range->second / 127.0, drum });
+        else
+            instrument.layers.push_back({ 0, 1, drum });
+    }
+    for (auto& [label, instrument] : byLabel)
+        sortLayers(instrument);
+    return byLabel;
+}
+
+} // namespace
+
 ImportedKit importedKitFromKit(const ORPDrumKitPtr& kit)
 {
     ImportedKit result;
@@ -365,22 +419,13 @@ ImportedKit importedKitFromKit(const ORPDrumKitPtr& kit)
             ImportedInstrument mapped;
             mapped.id = -1 - id++;
             mapped.name = instrument->typeName();
-            // Variants named by a velocity range ("20-47", "closed 20-47") are layers.
+            // Variants named by a velocity range ("20-47") are layers.
             bool allRanges = true;
             for (const auto& drum : instrument->variants) {
-                const std::string& name = drum->variantName();
-                const size_t space = name.rfind(' ');
-                const std::string range = space == std::string::npos ? name : name.substr(space + 1);
-                int low = 0;
-                int high = 0;
-                char dash = 0;
-                char extra = 0;
-                if (std::sscanf(range.c_str(), "%d%c%d%c", &low, &dash, &high, &extra) == 3 && dash == '-'
-                    && low >= 0 && high <= 127 && low <= high && space == std::string::npos) {
-                    mapped.layers.push_back({ low / 127.0, high / 127.0, drum });
-                } else {
+                if (const auto range = parseLayerRange(drum->variantName()))
+                    mapped.layers.push_back({ range->first / 127.0, range->second / 127.0, drum });
+                else
                     allRanges = false;
-                }
             }
             if (!allRanges) {
                 mapped.layers.clear();
@@ -390,11 +435,15 @@ ImportedKit importedKitFromKit(const ORPDrumKitPtr& kit)
                         chosen = drum;
                 }
                 mapped.layers.push_back({ 0, 1, chosen });
+                if (isHiHatInstrumentName(mapped.name)) {
+                    for (auto& [label, labelled] : hiHatLabelInstruments(instrument->variants)) {
+                        labelled.id = -1 - id++;
+                        labelled.name = mapped.name + " " + label;
+                        result.instruments.push_back(std::move(labelled));
+                    }
+                }
             }
-            std::stable_sort(mapped.layers.begin(), mapped.layers.end(),
-                [](const ImportedInstrument::Layer& a, const ImportedInstrument::Layer& b) {
-                    return a.max < b.max;
-                });
+            sortLayers(mapped);
             result.instruments.push_back(std::move(mapped));
         }
     }

@@ -20,6 +20,9 @@ namespace rp::hydrogen {
 struct ImportedInstrument {
     int id = 0;
     std::string name;
+    // Of one sound of a merged hi hat in one of our kits: what its variants are named after
+    // ("closed", "semi open"), which a song's separate hi-hat instruments are matched by.
+    std::string hiHatLabel;
     struct Layer {
         double min = 0;
         double max = 1;
@@ -36,7 +39,8 @@ struct ImportedKit {
     std::vector<ImportedInstrument> instruments;
 
     const ImportedInstrument* instrumentWithId(int id) const;
-    // Names compare ignoring case.
+    // Names compare ignoring case. A hi-hat name with no instrument of its own ("Hat Closed") finds
+    // the merged hi-hat sound with its label ("closed").
     const ImportedInstrument* instrumentNamed(const std::string& name) const;
 };
 
@@ -51,7 +55,8 @@ ImportedKit buildKit(const H2Kit& source, const SampleResolver& resolve, ImportR
     const ImportProgress& progress = {});
 
 // The instruments of one of our kits as a Hydrogen song's notes need them: each drum type an
-// instrument named after it, its variants named by a velocity range ("20-47") its layers.
+// instrument named after it, its variants named by a velocity range ("20-47") its layers. A hi-hat
+// type whose variants are labelled ("closed", "open 0-76") also gives an instrument per label.
 ImportedKit importedKitFromKit(const ORPDrumKitPtr& kit);
 
 // "0-26": a velocity range in MIDI steps, as layer variants are named.

@@ -283,6 +283,45 @@ TEST(HydrogenSongTest, ColumnsBecomeBarsRunsBecomeRepeatsAndTempoMarkersApply)
         fs::absolute(dir / "TestKit 2.rpkit"));
 }
 
+// A Hydrogen kit's hi hats, one mute group, become one type of our kit; a song given that bundle
+// finds each of its separate hi-hat instruments again by what its name says (closed, open, pedal).
+TEST(HydrogenSongTest, OurKitBundleFindsMergedHiHatSoundsByTheirLabels)
+{
+    TempDir dir;
+    rp::test::writeKitFolder(dir / "Hats", "Hats",
+        { { 0, "Kick", { { "k.wav", 0, 1 } } }, { 1, "Hat Closed", { { "hc.wav", 0, 1 } }, 1 },
+            { 2, "Hat Open", { { "ho1.wav", 0, 0.6 }, { "ho2.wav", 0.6, 1 } }, 1 },
+            { 3, "Hat Pedal", { { "hp.wav", 0, 1 } }, 1 } });
+    rp::hydrogen::importKit(dir / "Hats", dir / "Hats.rpkit");
+
+    std::string xml = songXml(pattern("a", 192, { { 0, 0.9, 0 }, { 24, 0.9, 1 }, { 48, 0.3, 2 }, { 72, 0.9, 2 },
+                                                    { 96, 0.5, 3 }, { 120, 0.5, 4 } }),
+        column({ "a" }));
+    const size_t begin = xml.find(" <instrumentList>");
+    const size_t end = xml.find("</instrumentList>") + std::string("</instrumentList>").size();
+    xml.replace(begin, end - begin,
+        " <instrumentList><instrument><id>0</id><name>Kick</name></instrument>"
+        "<instrument><id>1</id><name>Closed HH</name></instrument>"
+        "<instrument><id>2</id><name>Open Hi-Hat</name></instrument>"
+        "<instrument><id>3</id><name>HiHat Pedal</name></instrument>"
+        "<instrument><id>4</id><name>Hat Sizzle</name></instrument></instrumentList>");
+    rp::test::writeText(dir / "s.h2song", xml);
+    const auto report = importSong(dir / "s.h2song", dir / "S.rpsong", dir / "Hats.rpkit");
+    // Only the hi hat our kit has no sound for is missing.
+    EXPECT_EQ(joined(report.warnings).find("no instrument \"Closed HH\""), std::string::npos);
+    EXPECT_NE(joined(report.warnings).find("no instrument \"Hat Sizzle\": 1 note"), std::string::npos)
+        << joined(report.warnings);
+
+    auto song = reopenSong(dir / "S.rpsong");
+    ASSERT_TRUE(song);
+    std::vector<std::string> played;
+    for (const auto& event : *playedBars(*song).at(0)->events())
+        played.push_back(event->drum()->compositeName());
+    EXPECT_EQ(played,
+        (std::vector<std::string> {
+            "Kick", "hi hat (closed)", "hi hat (open 0-76)", "hi hat (open 76-127)", "hi hat (pedal)" }));
+}
+
 TEST(HydrogenSongTest, HostileSongsGiveClearErrorsAndLeaveNothingBehind)
 {
     TempDir dir;
