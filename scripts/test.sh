@@ -17,8 +17,17 @@ optimised=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-
 
 step "build (RelWithDebInfo)"
 scripts/build.sh build "${optimised[@]}"
+# Tests that time playback to the frame through a real JACK server run on their own afterwards, and
+# are given up to three tries: on a loaded two-core machine the server can lose a period now and
+# then, which moves every later hit by 256 frames. A real fault fails all three.
+realtime='^PlayerJack\.'
+run_tests() {
+  ctest --test-dir "$1" --output-on-failure -j "$jobs" -E "$realtime"
+  ctest --test-dir "$1" --output-on-failure -R "$realtime" --repeat until-pass:3
+}
+
 step "tests"
-ctest --test-dir build --output-on-failure -j "$jobs"
+run_tests build
 
 step "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 # The interface logic is Qt-free and runs here; the Qt views and the benchmarks are not built again.
@@ -26,8 +35,7 @@ step "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DRP_SANITIZE=ON -DRP_BUILD_GUI=OFF \
   -DRP_BUILD_BENCH=OFF
 step "tests under ASan/UBSan"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
 
 step "build (ThreadSanitizer)"
 # Only the test programs that hold threaded suites are built here.
