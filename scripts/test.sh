@@ -54,5 +54,5 @@ fuzz_targets=$(find fuzz -maxdepth 1 -name '*.cpp' -printf 'fuzz_%f\n' | sed 's/
 scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
   "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DRP_FUZZ=ON -DRP_BUILD_TESTS=OFF -DRP_BUILD_GUI=OFF -- $fuzz_targets
-fuzz/run-bounded build-fuzz "${RP_FUZZ_SECONDS:-15}"
+fuzz/run-bounded build-fuzz "${RP_FUZZ_SECONDS:-10}"
 step "done"
