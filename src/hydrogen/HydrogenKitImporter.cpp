@@ -147,11 +147,11 @@ const ImportedInstrument* ImportedKit::instrumentNamed(const std::string& name) 
         if (instrument.hiHatLabel.empty() && lowercase(instrument.name) == key)
             return &instrument;
     }
-    if (!isHiHatInstrumentName(name))
+    const std::string label = isHiHatInstrumentName(name) ? hiHatVariantLabel(name) : std::string();
+    if (label.empty())
         return nullptr;
-    const std::string label = hiHatVariantLabel(name);
     for (const auto& instrument : instruments) {
-        if (!instrument.hiHatLabel.empty() && instrument.hiHatLabel == label)
+        if (instrument.hiHatLabel == label)
             return &instrument;
     }
     return nullptr;

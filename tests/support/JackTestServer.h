@@ -1,6 +1,5 @@
 #pragma once
 
-#include "midi/JackMIDIBackend.h"
 #include "support/TestSupport.h"
 
 #include <atomic>
